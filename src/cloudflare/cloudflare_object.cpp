@@ -1,0 +1,87 @@
+#include "cloudflare/cloudflare.hpp"
+
+namespace {
+
+constexpr const char* kDefaultApiUrl = "https://api.cloudflare.com/client/v4";
+
+void store_if_given(PyObject*& field, PyObject* given) {
+    if (given != nullptr) qov::replace_field(field, qov::Ref::borrow(given));
+}
+
+// Reading an absent zone field stores "" so later reads see the same object.
+PyObject* get_stored_or_empty(PyObject*& field) {
+    if (field == nullptr) {
+        qov::Ref empty = qov::Ref::steal(PyUnicode_FromString(""));
+        if (!empty) return nullptr;
+        field = empty.release();
+    }
+    return Py_NewRef(field);
+}
+
+int set_str_only(PyObject*& field, PyObject* value) {
+    if (value == nullptr || !PyUnicode_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "value should be unicode");
+        return -1;
+    }
+    qov::replace_field(field, qov::Ref::borrow(value));
+    return 0;
+}
+
+}  // namespace
+
+PyObject* Cloudflare_new(PyTypeObject* type, PyObject*, PyObject*) {
+    qov::Ref instance = qov::Ref::steal(type->tp_alloc(type, 0));
+    if (!instance) return nullptr;
+    CloudflareObject* self = as_cloudflare(instance.get());
+    for (PyObject** field : {&self->email, &self->account, &self->api_token, &self->api_url, &self->proxy}) {
+        *field = PyUnicode_FromString("");
+        if (*field == nullptr) return nullptr;  // dealloc releases the fields already set
+    }
+    return instance.release();
+}
+
+int Cloudflare_init(PyObject* object, PyObject* args, PyObject* kwargs) {
+    static const char* kwlist[] = {"email", "account", "api_token", "proxy", "api_url", nullptr};
+    PyObject *email = nullptr, *account = nullptr, *api_token = nullptr, *proxy = nullptr, *api_url = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|UUUUU", const_cast<char**>(kwlist), &email, &account,
+                                     &api_token, &proxy, &api_url)) {
+        return -1;
+    }
+    // Made before any field changes, so a failure leaves the instance as it was.
+    qov::Ref url = api_url ? qov::Ref::borrow(api_url) : qov::Ref::steal(PyUnicode_FromString(kDefaultApiUrl));
+    if (!url) return -1;
+
+    CloudflareObject* self = as_cloudflare(object);
+    store_if_given(self->email, email);
+    store_if_given(self->account, account);
+    store_if_given(self->api_token, api_token);
+    qov::replace_field(self->api_url, std::move(url));
+    store_if_given(self->proxy, proxy);
+    return 0;
+}
+
+void Cloudflare_dealloc(PyObject* object) {
+    CloudflareObject* self = as_cloudflare(object);
+    Py_CLEAR(self->email);
+    Py_CLEAR(self->account);
+    Py_CLEAR(self->api_token);
+    Py_CLEAR(self->api_url);
+    Py_CLEAR(self->zone);
+    Py_CLEAR(self->zone_id);
+    Py_CLEAR(self->proxy);
+    Py_TYPE(object)->tp_free(object);
+}
+
+PyObject* CloudflareObject_get_zone(PyObject* self, void*) { return get_stored_or_empty(as_cloudflare(self)->zone); }
+
+PyObject* CloudflareObject_get_zone_id(PyObject* self, void*) {
+    return get_stored_or_empty(as_cloudflare(self)->zone_id);
+}
+
+int CloudflareObject_set_zone(PyObject* self, PyObject* value, void*) {
+    return set_str_only(as_cloudflare(self)->zone, value);
+}
+
+int CloudflareObject_set_zone_id(PyObject* self, PyObject* value, void*) {
+    return set_str_only(as_cloudflare(self)->zone_id, value);
+}

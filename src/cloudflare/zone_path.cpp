@@ -1,0 +1,52 @@
+#include "cloudflare/zone_path.hpp"
+
+#include <curl/curl.h>
+
+#include <memory>
+
+namespace {
+
+struct CurlFree {
+    void operator()(char* text) const noexcept { curl_free(text); }
+};
+
+bool breaks_segment(unsigned char c) {
+    return c == '/' || c == '?' || c == '#' || c == '%' || c == '\\' || c == ' ' || c < 0x20 || c == 0x7f;
+}
+
+}  // namespace
+
+bool check_path_segment(std::string_view segment, const char* what) {
+    bool safe = segment != "." && segment != "..";
+    for (unsigned char c : segment) safe = safe && !breaks_segment(c);
+    if (!safe) {
+        PyErr_Format(PyExc_ValueError,
+                     "%s must be a single path segment: no '/', '?', '#', '%%', backslash, whitespace or control "
+                     "characters, and not '.' or '..'",
+                     what);
+    }
+    return safe;
+}
+
+std::optional<std::string> zone_scoped_path(CloudflareObject* self, std::string_view suffix) {
+    if (self->zone_id == nullptr) {
+        qov::raise(PyExc_TypeError, "Zone id is null, please query domain first.");
+        return std::nullopt;
+    }
+    std::optional<std::string> zone_id = qov::utf8_of_str(self->zone_id, "zone_id");
+    if (!zone_id || !check_path_segment(*zone_id, "zone_id")) return std::nullopt;
+    std::string path = "/zones/";
+    path += *zone_id;
+    path += suffix;
+    return path;
+}
+
+std::optional<std::string> escaped_query_value(std::string_view value) {
+    // libcurl ignores the handle argument of curl_easy_escape.
+    std::unique_ptr<char, CurlFree> escaped(curl_easy_escape(nullptr, value.data(), static_cast<int>(value.size())));
+    if (!escaped) {
+        PyErr_NoMemory();
+        return std::nullopt;
+    }
+    return std::string(escaped.get());
+}

@@ -1,0 +1,1 @@
+#include "dingtalk/base64.hpp"

@@ -1,0 +1,107 @@
+#include "transport/http_request.hpp"
+
+#include <curl/curl.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "transport/easy_handle.hpp"
+#include "transport/strlwr.hpp"
+#include "transport/trace.hpp"
+#include "transport/write_callback.hpp"
+
+namespace {
+
+struct SlistFree {
+    void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, SlistFree>;
+
+constexpr long kTimeoutSeconds = 30;
+
+HttpResult failure(CURLcode code) { return {static_cast<std::int32_t>(code), curl_easy_strerror(code)}; }
+
+// Points libcurl at the body to send. The string outlives the transfer, and
+// POSTFIELDS does not copy. Without a body an empty one is sent.
+void send_body(CURL* curl, const std::optional<std::string>& body) {
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body ? body->c_str() : "");
+}
+
+void choose_request_form(CURL* curl, const std::string& lowered, const std::string& method_text,
+                         const std::optional<std::string>& body) {
+    if (lowered == "get") {
+        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    } else if (lowered == "post") {
+        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+        send_body(curl, body);
+    } else if (lowered == "put") {
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "PUT");
+        send_body(curl, body);
+    } else if (lowered == "delete") {
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "DELETE");
+    } else {
+        // Any other method goes out in the caller's letter case, with the body.
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method_text.c_str());
+        send_body(curl, body);
+    }
+}
+
+}  // namespace
+
+HttpResult http_request(std::string_view method, const std::string& url, const HeaderLines& header_lines,
+                        const std::optional<std::string>& body, const std::optional<std::string>& proxy) {
+    HeaderList headers;
+    for (const std::string& line : header_lines) {
+        debug("%s\n", traceable_header_line(line).c_str());
+        curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
+        if (grown == nullptr) return failure(CURLE_OUT_OF_MEMORY);  // the old list is intact and still owned
+        (void)headers.release();
+        headers.reset(grown);
+    }
+
+    CURL* curl = fresh_thread_easy_handle();
+    if (curl == nullptr) return {-1, "curl_easy_init() failed"};
+
+    ResponseBuffer response;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_callback);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, kTimeoutSeconds);
+    // Peers are verified: the requests carry credentials.
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+    // Threads other than the main one cannot take signals for time-outs.
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    if (const char* ca_file = std::getenv("CURL_CA_BUNDLE"); ca_file != nullptr && *ca_file != '\0') {
+        curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file);
+    }
+
+    if (const char* env_proxy = std::getenv("http_proxy"); env_proxy != nullptr) {
+        std::printf("proxy: %s\n", env_proxy);
+        curl_easy_setopt(curl, CURLOPT_PROXY, env_proxy);
+    }
+    if (proxy) {
+        // An empty proxy makes libcurl connect directly, whatever the environment says.
+        std::printf("user_proxy: %s\n", proxy->c_str());
+        curl_easy_setopt(curl, CURLOPT_PROXY, proxy->c_str());
+    }
+
+    const std::string method_text(method);
+    std::string lowered = method_text;
+    strlwr(lowered);
+    debug("http_method: %s url: %s\n", lowered.c_str(), traceable_url(url).c_str());
+    choose_request_form(curl, lowered, method_text, body);
+
+    const CURLcode code = curl_easy_perform(curl);
+    if (code != CURLE_OK) return failure(code);
+
+    long response_code = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response_code);
+    std::string& received = response.data;
+    received.resize(std::strlen(received.c_str()));  // the body ends at its first NUL byte
+    return {static_cast<std::int32_t>(response_code), std::move(received)};
+}

@@ -1,0 +1,71 @@
+#include "transport/trace.hpp"
+
+#include <cstdarg>
+#include <algorithm>
+#include <cstdio>
+
+int debug(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int written = std::vprintf(format, args);
+    va_end(args);
+    return written;
+}
+
+namespace {
+
+bool ascii_iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string traceable_header_line(std::string_view line) {
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos || !ascii_iequals(line.substr(0, colon), "Authorization")) {
+        return std::string(line);
+    }
+    std::string_view value = line.substr(colon + 1);
+    value.remove_prefix(std::min(value.find_first_not_of(' '), value.size()));
+    const size_t blank = value.find(' ');
+    std::string shown(line.substr(0, colon));
+    shown += ": ";
+    if (blank != std::string_view::npos) {
+        shown += value.substr(0, blank);  // the scheme, such as Bearer
+        shown += ' ';
+    }
+    shown += "****";
+    return shown;
+}
+
+std::string traceable_url(std::string_view url) {
+    const size_t query = url.find('?');
+    if (query == std::string_view::npos) return std::string(url);
+    const size_t end = std::min(url.find('#', query), url.size());
+    std::string shown(url.substr(0, query + 1));
+    size_t start = query + 1;
+    while (start <= end) {
+        size_t stop = url.find('&', start);
+        if (stop == std::string_view::npos || stop > end) stop = end;
+        const std::string_view pair = url.substr(start, stop - start);
+        const size_t equals = pair.find('=');
+        if (equals != std::string_view::npos && pair.substr(0, equals) == "access_token") {
+            shown += pair.substr(0, equals + 1);
+            shown += "****";
+        } else {
+            shown += pair;
+        }
+        if (stop == end) break;
+        shown += '&';
+        start = stop + 1;
+    }
+    shown += url.substr(end);
+    return shown;
+}
