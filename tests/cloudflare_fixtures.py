@@ -1,0 +1,1 @@
+"""Fixtures for the Cloudflare operation tests."""

@@ -1,0 +1,123 @@
+"""A local HTTP(S) server whose answers each test scripts, for the transport's tests.
+
+It records every request as received (method, raw target, headers, body, and
+the client's port, which shows whether a connection was reused).
+"""
+from __future__ import annotations
+
+import ssl
+import threading
+import time
+from dataclasses import dataclass, field
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+
+@dataclass
+class Received:
+    method: str
+    path: str
+    headers: list[tuple[str, str]]
+    body: bytes
+    client_port: int
+
+    def header(self, name: str) -> str | None:
+        for key, value in self.headers:
+            if key.lower() == name.lower():
+                return value
+        return None
+
+
+@dataclass
+class Answer:
+    status: int = 200
+    body: bytes = b"ok"
+    headers: dict[str, str] = field(default_factory=dict)
+    delay: float = 0.0
+    close: bool = False  # close the connection after answering
+
+
+class _Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server: "_Server"
+
+    def log_message(self, *args: object) -> None:  # keep the test output clean
+        pass
+
+    def __getattr__(self, name: str):
+        if name.startswith("do_"):  # every method, whatever its letter case
+            return self._answer
+        raise AttributeError(name)
+
+    def _read_body(self) -> bytes:
+        if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
+            chunks = []
+            while True:
+                size = int(self.rfile.readline().split(b";")[0], 16)
+                if size == 0:
+                    self.rfile.readline()
+                    return b"".join(chunks)
+                chunks.append(self.rfile.read(size))
+                self.rfile.readline()
+        return self.rfile.read(int(self.headers.get("Content-Length") or 0))
+
+    def _answer(self) -> None:
+        body = self._read_body()
+        owner = self.server.owner
+        owner._record(Received(self.command, self.path, list(self.headers.items()), body, self.client_address[1]))
+        answer = owner.answer_for(self.path)
+        if answer.delay:
+            time.sleep(answer.delay)
+        self.send_response(answer.status)
+        for name, value in answer.headers.items():
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(answer.body)))
+        if answer.close:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(answer.body)
+
+
+class _Server(ThreadingHTTPServer):
+    daemon_threads = True
+    owner: "ScriptedServer"
+
+
+class ScriptedServer:
+    """Answers by path prefix (the longest that matches); "ok" with 200 otherwise."""
+
+    def __init__(self, tls_context: ssl.SSLContext | None = None) -> None:
+        self._lock = threading.Lock()
+        self._answers: dict[str, Answer] = {}
+        self.received: list[Received] = []
+        self._server = _Server(("127.0.0.1", 0), _Handler)
+        self._server.owner = self
+        if tls_context is not None:
+            self._server.socket = tls_context.wrap_socket(self._server.socket, server_side=True)
+        scheme = "https" if tls_context is not None else "http"
+        self.url = f"{scheme}://127.0.0.1:{self._server.server_address[1]}"
+        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+        self._thread.start()
+
+    def answer(self, prefix: str, **answer: object) -> None:
+        with self._lock:
+            self._answers[prefix] = Answer(**answer)  # type: ignore[arg-type]
+
+    def answer_for(self, path: str) -> Answer:
+        with self._lock:
+            matches = [p for p in self._answers if path.startswith(p)]
+            return self._answers[max(matches, key=len)] if matches else Answer()
+
+    def _record(self, received: Received) -> None:
+        with self._lock:
+            self.received.append(received)
+
+    def reset(self) -> None:
+        with self._lock:
+            self._answers.clear()
+            self.received.clear()
+
+    def close(self) -> None:
+        self._server.shutdown()
+        self._server.server_close()
