@@ -14,6 +14,7 @@ from pathlib import Path
 import pytest
 
 sys.path.insert(0, str(Path(__file__).parent))
+sys.path.insert(0, str(Path(__file__).parent.parent / "sandbox"))
 
 from qov_sandbox.tls import make_tls  # noqa: E402
 from runner import Runner  # noqa: E402
@@ -85,14 +86,12 @@ class ForwardProxy:
         self.log = folder / "tinyproxy.log"
         config = folder / "tinyproxy.conf"
         # No ConnectPort line: CONNECT is allowed to every port of the test servers.
+        # Without a LogFile, tinyproxy in the foreground logs to its standard error,
+        # which we own, so its dropped privileges do not matter.
         config.write_text(f"Port {self.port}\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\n"
-                          f"LogFile \"{self.log}\"\nLogLevel Connect\nMaxClients 50\n"
-                          f"User nobody\nGroup nogroup\n")
-        self.log.touch()
-        os.chmod(folder, 0o777)
-        os.chmod(self.log, 0o666)
-        self.process = subprocess.Popen(["tinyproxy", "-d", "-c", str(config)], stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+                          f"LogLevel Connect\nMaxClients 50\nUser nobody\nGroup nogroup\n")
+        with open(self.log, "wb") as log:
+            self.process = subprocess.Popen(["tinyproxy", "-d", "-c", str(config)], stdout=log, stderr=log)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
             try:

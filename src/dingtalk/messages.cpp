@@ -1,9 +1,196 @@
 #include "dingtalk/dingtalk.hpp"
 
-PyObject* DingTalk_send_text(PyObject*, PyObject*, PyObject*) {
-    return qov::raise(PyExc_NotImplementedError, "not available yet");
+#include <json-c/json.h>
+
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "dingtalk/signing.hpp"
+#include "transport/http_request.hpp"
+#include "transport/trace.hpp"
+
+namespace {
+
+struct JsonPut {
+    void operator()(json_object* object) const noexcept { json_object_put(object); }
+};
+using Json = std::unique_ptr<json_object, JsonPut>;
+
+// One credential field as UTF-8. The script may have deleted it or stored any
+// object in it, and a NUL would silently cut the signing key or the URL short,
+// so each of these raises instead.
+std::optional<std::string> read_credential(PyObject* field, const char* name) {
+    std::optional<std::string> text = qov::utf8_of_str(field, name);
+    if (text && text->find('\0') != std::string::npos) {
+        PyErr_Format(PyExc_ValueError, "%s must not contain NUL characters", name);
+        return std::nullopt;
+    }
+    return text;
 }
 
-PyObject* DingTalk_send_markdown(PyObject*, PyObject*, PyObject*) {
-    return qov::raise(PyExc_NotImplementedError, "not available yet");
+struct Credentials {
+    std::string secret;
+    std::string token;
+};
+
+// Read afresh at every send, so a changed token or secret takes effect at once.
+std::optional<Credentials> read_credentials(DingTalkObject* self) {
+    std::optional<std::string> secret = read_credential(self->secret, "secret");
+    if (!secret) return std::nullopt;
+    std::optional<std::string> token = read_credential(self->token, "token");
+    if (!token) return std::nullopt;
+    return Credentials{std::move(*secret), std::move(*token)};
+}
+
+// The mobile numbers of a markdown message, all checked before any is used, so
+// a bad item leaves nothing printed or sent.
+std::optional<std::vector<std::string>> read_mobiles(PyObject* mobiles) {
+    if (!PyList_Check(mobiles)) {
+        PyErr_Format(PyExc_TypeError, "mobiles should be a list of str, not %s", Py_TYPE(mobiles)->tp_name);
+        return std::nullopt;
+    }
+    const Py_ssize_t count = PyList_GET_SIZE(mobiles);
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (!PyUnicode_Check(PyList_GET_ITEM(mobiles, i))) {
+            qov::raise(PyExc_TypeError, "list items must be strings.");
+            return std::nullopt;
+        }
+    }
+    // Nothing below runs Python code, so the list cannot change under us.
+    std::vector<std::string> numbers;
+    numbers.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        std::optional<std::string> number = qov::utf8_of_str(PyList_GET_ITEM(mobiles, i), "mobiles item");
+        if (!number) return std::nullopt;
+        numbers.push_back(std::move(*number));
+    }
+    return numbers;
+}
+
+Json json_text(std::string_view text) {
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) return {};
+    return Json(json_object_new_string_len(text.data(), static_cast<int>(text.size())));
+}
+
+// json-c takes `value` over only when the add succeeds.
+bool add_member(json_object* object, const char* key, Json value) {
+    if (!value || json_object_object_add(object, key, value.get()) != 0) return false;
+    (void)value.release();
+    return true;
+}
+
+bool add_item(json_object* array, Json value) {
+    if (!value || json_object_array_add(array, value.get()) != 0) return false;
+    (void)value.release();
+    return true;
+}
+
+// {"msgtype": "text", "text": {"content": ...}}
+Json text_message(std::string_view content) {
+    Json inner(json_object_new_object());
+    if (!inner || !add_member(inner.get(), "content", json_text(content))) return {};
+    Json message(json_object_new_object());
+    if (!message || !add_member(message.get(), "msgtype", json_text("text")) ||
+        !add_member(message.get(), "text", std::move(inner))) {
+        return {};
+    }
+    return message;
+}
+
+// {"msgtype": "markdown", "markdown": {"title", "text"}, "at": {"isAtAll": false, "atMobiles": [...]}}
+Json markdown_message(std::string_view title, std::string_view text, const std::vector<std::string>& mobiles) {
+    Json markdown(json_object_new_object());
+    if (!markdown || !add_member(markdown.get(), "title", json_text(title)) ||
+        !add_member(markdown.get(), "text", json_text(text))) {
+        return {};
+    }
+    Json numbers(json_object_new_array());
+    if (!numbers) return {};
+    for (const std::string& number : mobiles) {
+        if (!add_item(numbers.get(), json_text(number))) return {};
+    }
+    Json at(json_object_new_object());
+    if (!at || !add_member(at.get(), "isAtAll", Json(json_object_new_boolean(0))) ||
+        !add_member(at.get(), "atMobiles", std::move(numbers))) {
+        return {};
+    }
+    Json message(json_object_new_object());
+    if (!message || !add_member(message.get(), "msgtype", json_text("markdown")) ||
+        !add_member(message.get(), "markdown", std::move(markdown)) ||
+        !add_member(message.get(), "at", std::move(at))) {
+        return {};
+    }
+    return message;
+}
+
+// Posts the message and returns the reply, whatever its HTTP status, as str.
+// A reply that is not UTF-8 raises the decoding error.
+PyObject* post_message(const std::string& url, const Json& message) {
+    if (!message) return PyErr_NoMemory();
+    const char* serialised = json_object_to_json_string(message.get());
+    if (serialised == nullptr) return PyErr_NoMemory();
+    debug("Data: %s\n", serialised);
+
+    static const HeaderLines kHeaders{"Content-Type: application/json;charset=utf-8"};
+    const std::optional<std::string> body(serialised);
+    HttpResult result;
+    {
+        qov::AllowThreads unlocked;
+        result = http_request("POST", url, kHeaders, body, std::nullopt);
+    }
+    debug("Result: %s\n", result.body.c_str());
+    return PyUnicode_DecodeUTF8(result.body.data(), static_cast<Py_ssize_t>(result.body.size()), "strict");
+}
+
+// "@a @b " for the trace only: the numbers reach the service through atMobiles.
+void print_at_line(const std::vector<std::string>& mobiles) {
+    std::string line = "At: ";
+    for (const std::string& number : mobiles) {
+        line += '@';
+        line += number;
+        line += ' ';
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+}
+
+}  // namespace
+
+PyObject* DingTalk_send_text(PyObject* self, PyObject* args, PyObject*) {
+    const char* content = nullptr;
+    if (!PyArg_ParseTuple(args, "s", &content)) return nullptr;
+    const std::optional<Credentials> credentials = read_credentials(as_dingtalk(self));
+    if (!credentials) return nullptr;
+
+    const std::optional<std::string> url = get_signed_url(credentials->secret, credentials->token);
+    if (!url) Py_RETURN_NONE;
+    return post_message(*url, text_message(content));
+}
+
+PyObject* DingTalk_send_markdown(PyObject* self, PyObject* args, PyObject*) {
+    const char* title = nullptr;
+    const char* text = nullptr;
+    PyObject* mobiles_object = nullptr;
+    if (!PyArg_ParseTuple(args, "ss|O", &title, &text, &mobiles_object)) return nullptr;
+    const std::optional<Credentials> credentials = read_credentials(as_dingtalk(self));
+    if (!credentials) return nullptr;
+    std::vector<std::string> mobiles;
+    if (mobiles_object != nullptr) {
+        std::optional<std::vector<std::string>> given = read_mobiles(mobiles_object);
+        if (!given) return nullptr;
+        mobiles = std::move(*given);
+        print_at_line(mobiles);
+    }
+
+    const std::optional<std::string> url = get_signed_url(credentials->secret, credentials->token);
+    if (!url) Py_RETURN_NONE;
+    std::printf("send markdown: %s\n", title);
+    std::printf("send markdown: %s\n", text);
+    return post_message(*url, markdown_message(title, text, mobiles));
 }

@@ -1,0 +1,115 @@
+"""Run the Cloudflare and DingTalk fakes on loopback for hands-on testing.
+
+    python -m qov_sandbox [--https] [--cloudflare-port N] [--dingtalk-port N]
+                          [--seed FILE] [--ca-file PATH] [--txt-quoted]
+
+Both fakes are seeded from FILE (default: the shipped seed.json). Once both
+listen, the sandbox prints shell-style settings, one per line:
+
+    CLOUDFLARE_API_URL=http://127.0.0.1:PORT/client/v4
+    CLOUDFLARE_API_TOKEN=test-token
+    QOV_DINGTALK_URL=http://127.0.0.1:PORT
+    DINGTALK_ROBOT_TOKEN=robot-token
+    DINGTALK_ROBOT_SECRET=SEC...
+    CURL_CA_BUNDLE=/path/to/ca.pem        (with --https only)
+
+then the line "ready". Lines starting with "#" are notes (zone ids, other
+robots). After "ready" every request is printed as one line, e.g.
+
+    [cloudflare] GET /client/v4/zones?name=example.com -> 200
+
+--https serves both fakes over TLS with a throwaway CA, written to PATH when
+--ca-file is given (which implies --https), else to a temporary folder.
+SIGINT (Ctrl-C) or SIGTERM stops the sandbox with exit status 0.
+"""
+from __future__ import annotations
+
+import argparse
+import shutil
+import signal
+import sys
+import tempfile
+import threading
+from pathlib import Path
+
+from .cloudflare import CloudflareFake
+from .dingtalk import DingTalkFake
+from .seed import SEED_PATH, read_seed
+from .tls import make_tls
+
+
+def _arguments(argv: list[str] | None) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(prog="python -m qov_sandbox", description=__doc__.split("\n\n")[0])
+    parser.add_argument("--https", action="store_true", help="serve HTTPS with a throwaway CA")
+    parser.add_argument("--cloudflare-port", type=int, default=0, metavar="N")
+    parser.add_argument("--dingtalk-port", type=int, default=0, metavar="N")
+    parser.add_argument("--seed", type=Path, default=SEED_PATH, metavar="FILE")
+    parser.add_argument("--ca-file", type=Path, metavar="PATH", help="where to write the CA certificate")
+    parser.add_argument("--txt-quoted", action="store_true", help="hand TXT contents back in double quotes")
+    return parser.parse_args(argv)
+
+
+def main(argv: list[str] | None = None) -> int:
+    args = _arguments(argv)
+    seed = read_seed(args.seed)
+    print_lock = threading.Lock()
+
+    def say(line: str) -> None:
+        with print_lock:
+            print(line, flush=True)
+
+    stop = threading.Event()
+    for signum in (signal.SIGINT, signal.SIGTERM):
+        signal.signal(signum, lambda *_: stop.set())
+
+    workdir = Path(tempfile.mkdtemp(prefix="qov-sandbox-"))
+    tls = ca_file = None
+    if args.https or args.ca_file:
+        tls = make_tls(workdir)
+        ca_file = tls.ca_file
+        if args.ca_file:
+            args.ca_file.parent.mkdir(parents=True, exist_ok=True)
+            ca_file = Path(shutil.copyfile(tls.ca_file, args.ca_file)).resolve()
+
+    cloudflare = CloudflareFake(tokens=(), tls=tls, txt_quoted=args.txt_quoted, seed=seed,
+                                port=args.cloudflare_port, log=say)
+    if not cloudflare.tokens:
+        cloudflare.add_token("test-token")
+    dingtalk = DingTalkFake(robots={}, tls=tls, port=args.dingtalk_port, log=say)
+    dingtalk.load_seed(seed)
+    if not dingtalk.robots:
+        dingtalk.add_robot("robot-token", "robot-secret")
+    try:
+        cloudflare.start()
+        dingtalk.start()
+        _announce(say, cloudflare, dingtalk, ca_file)
+        while not stop.wait(0.2):
+            pass
+    finally:
+        cloudflare.stop()
+        dingtalk.stop()
+        shutil.rmtree(workdir, ignore_errors=True)
+    say("# stopped")
+    return 0
+
+
+def _announce(say, cloudflare: CloudflareFake, dingtalk: DingTalkFake, ca_file: Path | None) -> None:
+    (robot, secret), *other_robots = dingtalk.robots.items()
+    say(f"CLOUDFLARE_API_URL={cloudflare.api_url}")
+    say(f"CLOUDFLARE_API_TOKEN={cloudflare.tokens[0]}")
+    say(f"QOV_DINGTALK_URL={dingtalk.base_url}")
+    say(f"DINGTALK_ROBOT_TOKEN={robot}")
+    say(f"DINGTALK_ROBOT_SECRET={secret or ''}")
+    if ca_file is not None:
+        say(f"CURL_CA_BUNDLE={ca_file}")
+    for token in cloudflare.tokens[1:]:
+        say(f"# another Cloudflare token: {token}")
+    for zone in cloudflare.zones():
+        say(f"# zone {zone['name']} id={zone['id']} status={zone['status']}")
+    for token, other_secret in other_robots:
+        say(f"# another robot: token={token} secret={other_secret or ''}")
+    say("ready")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
