@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <climits>
 #include <memory>
 
 namespace {
@@ -42,6 +43,13 @@ std::optional<std::string> zone_scoped_path(CloudflareObject* self, std::string_
 }
 
 std::optional<std::string> escaped_query_value(std::string_view value) {
+    // libcurl reads a length of 0 as "use strlen", which a view need not allow,
+    // and takes the length as an int.
+    if (value.empty()) return std::string();
+    if (value.size() > INT_MAX) {
+        PyErr_NoMemory();
+        return std::nullopt;
+    }
     // libcurl ignores the handle argument of curl_easy_escape.
     std::unique_ptr<char, CurlFree> escaped(curl_easy_escape(nullptr, value.data(), static_cast<int>(value.size())));
     if (!escaped) {
