@@ -168,3 +168,26 @@ def test_a_server_that_does_not_finish_in_30_seconds_times_out(qov, plain_server
     plain_server.answer("/", delay=33)
     outcome = get(qov, plain_server)
     assert outcome.value[0] == 28
+
+
+def test_proxy_passwords_are_masked_in_the_trace(qov, plain_server, forward_proxy):
+    with_credentials = forward_proxy.url.replace("http://", "http://ops:s3cret@")
+    outcome = get(qov, plain_server, proxy=with_credentials, env={"http_proxy": with_credentials})
+    assert outcome.value == (200, "ok")
+    masked = forward_proxy.url.replace("http://", "http://ops:****@")
+    assert outcome.lines[2:4] == [f"proxy: {masked}", f"user_proxy: {masked}"]
+    assert "s3cret" not in outcome.stdout
+
+
+def test_interpreter_exit_with_daemon_threads_inside_requests(qov, tls_server):
+    # Threads still waiting for an answer when the interpreter shuts down are
+    # ended by it once the answer comes; that must not abort the process.
+    tls_server.answer("/", delay=0.3)
+    for _ in range(5):
+        qov("""
+            import threading, time
+            c = Cloudflare(api_url=URL)
+            for _ in range(4):
+                threading.Thread(target=lambda: c.get("/slow"), daemon=True).start()
+            time.sleep(0.1)
+            """, URL=tls_server.url)  # the runner fails the test on a non-zero exit

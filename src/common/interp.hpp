@@ -50,7 +50,10 @@ inline void replace_field(PyObject*& field, Ref value) noexcept {
 class AllowThreads {
 public:
     AllowThreads() noexcept : state_(PyEval_SaveThread()) {}
-    ~AllowThreads() { PyEval_RestoreThread(state_); }
+    // Not noexcept: a daemon thread that comes back after the interpreter began
+    // shutting down is ended by pthread_exit inside PyEval_RestoreThread, and the
+    // forced unwind it starts must pass through here (noexcept would abort).
+    ~AllowThreads() noexcept(false) { PyEval_RestoreThread(state_); }
     AllowThreads(const AllowThreads&) = delete;
     AllowThreads& operator=(const AllowThreads&) = delete;
 

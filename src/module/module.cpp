@@ -15,9 +15,10 @@ namespace {
 using MethodFunction = PyObject* (*)(PyObject*, PyObject*, PyObject*);
 
 // No C++ exception may cross into the interpreter: a failed allocation inside
-// a method becomes MemoryError.
+// a method becomes MemoryError. Not noexcept, so the forced unwind of a thread
+// ended at interpreter shutdown (not an exception of ours) passes through.
 template <MethodFunction F>
-PyObject* guarded(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* guarded(PyObject* self, PyObject* args, PyObject* kwargs) {
     try {
         return F(self, args, kwargs);
     } catch (const std::bad_alloc&) {

@@ -12,8 +12,14 @@ struct EasyCleanup {
 
 class ThreadEasyHandle {
 public:
-    CURL* fresh() {
+    CURL* fresh(const CaFileVersion& ca_file) {
         forget_if_inherited();
+        if (!(ca_file == ca_file_)) {
+            // libcurl tells CA files apart by name only: a file rewritten in place
+            // would keep its old trust store and the connections verified with it.
+            handle_.reset();
+            ca_file_ = ca_file;
+        }
         if (handle_) {
             curl_easy_reset(handle_.get());
         } else {
@@ -37,6 +43,7 @@ private:
     }
 
     std::unique_ptr<CURL, EasyCleanup> handle_;
+    CaFileVersion ca_file_;  // what the handle's connections and CA store were verified with
     pid_t owner_ = getpid();
 };
 
@@ -46,4 +53,4 @@ thread_local ThreadEasyHandle thread_handle;
 
 }  // namespace
 
-CURL* fresh_thread_easy_handle() { return thread_handle.fresh(); }
+CURL* fresh_thread_easy_handle(const CaFileVersion& ca_file) { return thread_handle.fresh(ca_file); }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "transport/ca_file.hpp"
 #include "transport/easy_handle.hpp"
 #include "transport/strlwr.hpp"
 #include "transport/trace.hpp"
@@ -60,7 +61,8 @@ HttpResult http_request(std::string_view method, const std::string& url, const H
         headers.reset(grown);
     }
 
-    CURL* curl = fresh_thread_easy_handle();
+    const std::optional<std::string> ca_file = configured_ca_file();
+    CURL* curl = fresh_thread_easy_handle(ca_file_version(ca_file));
     if (curl == nullptr) return {-1, "curl_easy_init() failed"};
 
     ResponseBuffer response;
@@ -76,17 +78,15 @@ HttpResult http_request(std::string_view method, const std::string& url, const H
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
     // Threads other than the main one cannot take signals for time-outs.
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    if (const char* ca_file = std::getenv("CURL_CA_BUNDLE"); ca_file != nullptr && *ca_file != '\0') {
-        curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file);
-    }
+    if (ca_file) curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file->c_str());
 
     if (const char* env_proxy = std::getenv("http_proxy"); env_proxy != nullptr) {
-        std::printf("proxy: %s\n", env_proxy);
+        std::printf("proxy: %s\n", traceable_proxy(env_proxy).c_str());
         curl_easy_setopt(curl, CURLOPT_PROXY, env_proxy);
     }
     if (proxy) {
         // An empty proxy makes libcurl connect directly, whatever the environment says.
-        std::printf("user_proxy: %s\n", proxy->c_str());
+        std::printf("user_proxy: %s\n", traceable_proxy(*proxy).c_str());
         curl_easy_setopt(curl, CURLOPT_PROXY, proxy->c_str());
     }
 

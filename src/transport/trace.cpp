@@ -69,3 +69,17 @@ std::string traceable_url(std::string_view url) {
     shown += url.substr(end);
     return shown;
 }
+
+std::string traceable_proxy(std::string_view proxy) {
+    const size_t scheme = proxy.find("://");
+    const size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
+    const size_t end = std::min(proxy.find('/', start), proxy.size());
+    const size_t at = proxy.rfind('@', end == proxy.size() ? std::string_view::npos : end);
+    if (at == std::string_view::npos || at < start) return std::string(proxy);
+    const size_t colon = proxy.find(':', start);
+    if (colon == std::string_view::npos || colon > at) return std::string(proxy);
+    std::string shown(proxy.substr(0, colon + 1));
+    shown += "****";
+    shown += proxy.substr(at);
+    return shown;
+}

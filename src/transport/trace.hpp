@@ -11,5 +11,8 @@ int debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // become "****", keeping the scheme ("Authorization: Bearer ****").
 std::string traceable_header_line(std::string_view line);
 
+// A proxy as it may be shown: the password of a "user:password@" part becomes "****".
+std::string traceable_proxy(std::string_view proxy);
+
 // A URL as it may be shown: the value of an access_token query key becomes "****".
 std::string traceable_url(std::string_view url);
