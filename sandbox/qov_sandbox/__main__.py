@@ -14,9 +14,12 @@ listen, the sandbox prints shell-style settings, one per line:
     CURL_CA_BUNDLE=/path/to/ca.pem        (with --https only)
 
 then the line "ready". Lines starting with "#" are notes (zone ids, other
-robots). After "ready" every request is printed as one line, e.g.
+robots). After "ready" every request is printed as one line, with the
+service's error code where it refused, e.g.
 
     [cloudflare] GET /client/v4/zones?name=example.com -> 200
+    [cloudflare] GET /client/v4/zones -> 403 error 9109: Invalid access token
+    [dingtalk] POST /robot/send?access_token=...&timestamp=...&sign=... -> 200 errcode=0 ok
 
 --https serves both fakes over TLS with a throwaway CA, written to PATH when
 --ca-file is given (which implies --https), else to a temporary folder.

@@ -209,6 +209,14 @@ class CloudflareFake(FakeServer):
         return record
 
     # -- HTTP ---------------------------------------------------------------
+    def outcome(self, reply: Reply) -> str:
+        """The first error's code and message of a refused request."""
+        try:
+            errors = json.loads(reply.body)["errors"]
+            return f"error {errors[0]['code']}: {errors[0]['message']}" if errors else ""
+        except (ValueError, KeyError, TypeError, IndexError):
+            return ""
+
     def handle(self, request: JournalEntry) -> Reply:
         try:
             return self._route(request)

@@ -75,6 +75,14 @@ class DingTalkFake(FakeServer):
         with self._lock:
             self._messages.clear()
 
+    def outcome(self, reply: Reply) -> str:
+        # The service answers 200 whatever went wrong: the errcode tells.
+        try:
+            answer = json.loads(reply.body)
+            return f"errcode={answer['errcode']} {answer['errmsg'].split(',')[0]}"
+        except (ValueError, KeyError, TypeError, AttributeError):
+            return ""
+
     def handle(self, request: JournalEntry) -> Reply:
         if request.url_path != "/robot/send":
             return Reply.json(404, {"errcode": 404, "errmsg": "not found"}, _CONTENT_TYPE)

@@ -158,6 +158,10 @@ class FakeServer:
     def handle(self, request: JournalEntry) -> Reply:
         raise NotImplementedError
 
+    def outcome(self, reply: Reply) -> str:
+        """A few words on what the reply says, for the journal line ("" for none)."""
+        return ""
+
     # -- used by the request handler ------------------------------------
     def _answer(self, request: JournalEntry) -> Reply:
         with self._journal_lock:
@@ -170,13 +174,16 @@ class FakeServer:
             traceback.print_exc()
             return Reply(500, b"fake server error", [("Content-Type", "text/plain")])
 
-    def _record(self, entry: JournalEntry) -> None:
+    def _record(self, entry: JournalEntry, reply: Reply | None = None) -> None:
         # Recorded before the reply is written, so a client that has its answer
         # always finds its request in the journal.
         with self._journal_lock:
             self._journal.append(entry)
             if self.log is not None:
                 line = f"[{self.name}] {entry.method} {entry.path} -> {entry.status}"
+                said = self.outcome(reply) if reply is not None else ""
+                if said:
+                    line += f" {said}"
                 if hasattr(self.log, "write"):
                     self.log.write(line + "\n")
                     self.log.flush()
@@ -249,7 +256,7 @@ class _Handler(BaseHTTPRequestHandler):
         fake = self.server.fake
         reply = fake._answer(entry)
         entry.status = reply.status
-        fake._record(entry)
+        fake._record(entry, reply)
         self.send_response(reply.status)
         for name, value in reply.headers:
             self.send_header(name, value)

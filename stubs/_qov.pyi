@@ -1,0 +1,111 @@
+# Type stubs of the _qov extension module, installed beside it.
+#
+# Every method reads its arguments by position only: a keyword argument is
+# accepted at run time but ignored (a required one then counts as missing), so
+# the parameters are positional-only here and a type checker reports keywords
+# as the mistakes they are. Likewise purge_cache takes nothing.
+#
+# Methods that reach the Cloudflare API return (status, body): status is the
+# HTTP code, libcurl's error code after a failed transfer, or -1 when no
+# transfer could be started; body is the response text or libcurl's message.
+# HTTP errors never raise.
+#
+# Both classes may be subclassed; having fields of their own in C, neither
+# can be combined with another such class as a base (a disjoint base).
+
+from typing_extensions import disjoint_base
+
+@disjoint_base
+class Cloudflare:
+    # The constructor stores str; a script may assign any object afterwards
+    # (the token and the URL are then used in their str() form) or delete the
+    # attribute (a later request raises AttributeError).
+    @property
+    def email(self) -> str: ...
+    @email.setter
+    def email(self, value: object) -> None: ...
+    @email.deleter
+    def email(self) -> None: ...
+    @property
+    def account(self) -> str: ...
+    @account.setter
+    def account(self, value: object) -> None: ...
+    @account.deleter
+    def account(self) -> None: ...
+    @property
+    def api_token(self) -> str: ...
+    @api_token.setter
+    def api_token(self, value: object) -> None: ...
+    @api_token.deleter
+    def api_token(self) -> None: ...
+    @property
+    def api_url(self) -> str: ...
+    @api_url.setter
+    def api_url(self, value: object) -> None: ...
+    @api_url.deleter
+    def api_url(self) -> None: ...
+
+    # Set by query(); "" until then. Assigning anything but a str raises
+    # TypeError("value should be unicode"), and so does deleting.
+    zone: str
+    zone_id: str
+
+    def __init__(
+        self,
+        email: str = "",
+        account: str = "",
+        api_token: str = "",
+        proxy: str = "",
+        api_url: str = "https://api.cloudflare.com/client/v4",
+    ) -> None: ...
+
+    def fib(self, n: int, /) -> int: ...
+    def fputs(self, path: str, text: str, /) -> int: ...
+    def get(self, path: str = ..., /) -> tuple[int, str]: ...
+    def query(self, domain: str, /) -> tuple[int, str]: ...
+    def dns_get_records(
+        self, domain: str | None = None, type: str = ..., name: str = ..., content: str = ..., /
+    ) -> tuple[int, str]: ...
+    # proxied is read by its truth value at run time; bool here keeps a text
+    # such as "false" (which is true) from slipping through.
+    def dns_create_record(
+        self, type: str, name: str, content: str, proxied: bool, ttl: int, /
+    ) -> tuple[int, str]: ...
+    def dns_delete_record(self, record_id: str, /) -> tuple[int, str]: ...
+    def dns_update_record(
+        self, record_id: str, type: str, name: str, content: str, proxied: bool, ttl: int, /
+    ) -> tuple[int, str]: ...
+    # The listing's or a write's (status, body), or ("404", message) when
+    # present is false and no such record exists, or (status, "Record found:
+    # ...") for an MX of the same priority with replace false. present and
+    # replace take True/False or 1/0.
+    def dns_ensured_record(
+        self,
+        domain: str,
+        type: str,
+        name: str,
+        content: str,
+        proxied: bool,
+        ttl: int,
+        present: int = True,
+        replace: int = True,
+        /,
+    ) -> tuple[int, str] | tuple[str, str]: ...
+    def change_always_use_https(self, value: str, /) -> tuple[int, str]: ...
+    def change_automatic_https_rewrites(self, value: str, /) -> tuple[int, str]: ...
+    def change_ssl_model(self, value: str, /) -> tuple[int, str]: ...
+    def purge_cache(self) -> tuple[int, str]: ...
+
+@disjoint_base
+class DingTalk:
+    # Read afresh at every send; a send raises TypeError when either holds
+    # anything but a str.
+    token: str
+    secret: str
+
+    def __init__(self, token: str = "", secret: str = "") -> None: ...
+
+    # The robot's reply text (also for an HTTP error status or a failed
+    # transfer), or None when no signed URL could be made.
+    def send_text(self, content: str, /) -> str | None: ...
+    def send_markdown(self, title: str, text: str, mobiles: list[str] = ..., /) -> str | None: ...

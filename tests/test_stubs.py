@@ -1,0 +1,74 @@
+"""The type stubs: stubtest holds them against the built module, mypy --strict
+checks the examples with them, and they catch the mistakes they are there for."""
+from __future__ import annotations
+
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).parent.parent
+STUB = ROOT / "stubs" / "_qov.pyi"
+
+
+def mypy(*args: str, cwd: Path, cache: Path | None = None) -> subprocess.CompletedProcess[str]:
+    """Runs a mypy tool with this tree's stub ahead of any installed one."""
+    env = {**os.environ, "MYPYPATH": str(STUB.parent)}
+    cache_args = ["--cache-dir", str(cache)] if cache else []
+    return subprocess.run([sys.executable, "-m", *args, *cache_args], cwd=cwd, env=env,
+                          capture_output=True, text=True, timeout=300)
+
+
+@pytest.fixture(scope="module")
+def cache(tmp_path_factory):
+    return tmp_path_factory.mktemp("mypy-cache")
+
+
+def test_stubtest_finds_the_stub_exact(tmp_path):
+    done = mypy("mypy.stubtest", "_qov", cwd=tmp_path)
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+def test_installed_stub_is_this_trees(tmp_path):
+    import _qov
+
+    beside = Path(_qov.__file__).with_name("_qov.pyi")
+    stub_package = beside.with_name("_qov-stubs") / "__init__.pyi"
+    for installed in (beside, stub_package):
+        assert installed.read_text() == STUB.read_text(), f"{installed} is stale: reinstall the module"
+
+    # What a user gets: mypy finds the installed stub without any set-up.
+    (tmp_path / "use.py").write_text("import _qov\nreveal_type(_qov.Cloudflare().fib(3))\n")
+    done = subprocess.run([sys.executable, "-m", "mypy", "--no-incremental", "use.py"], cwd=tmp_path,
+                          env={k: v for k, v in os.environ.items() if k != "MYPYPATH"},
+                          capture_output=True, text=True, timeout=300)
+    assert 'Revealed type is "int"' in done.stdout, done.stdout + done.stderr
+
+
+def test_examples_pass_mypy_strict(cache):
+    done = mypy("mypy", "--strict", "examples", cwd=ROOT, cache=cache)
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+MISUSE = '''\
+import _qov
+cf = _qov.Cloudflare(api_token="t")
+cf.fib(n=3)
+cf.zone = b"example.com"
+pair: tuple[int, str] = cf.dns_ensured_record("example.com", "A", "h.example.com", "192.0.2.1", False, 300)
+cf.dns_create_record("A", "h.example.com", "192.0.2.1", "false", 300)
+cf.purge_cache(True)
+robot = _qov.DingTalk("token", "secret")
+robot.send_markdown("title", "text", None)
+reply: str = robot.send_text("hi")
+cf.api_token = 12345
+'''
+
+
+def test_stub_flags_the_mistakes_it_is_for(tmp_path, cache):
+    (tmp_path / "misuse.py").write_text(MISUSE)
+    done = mypy("mypy", "--strict", "misuse.py", cwd=tmp_path, cache=cache)
+    flagged = sorted({int(line.split(":")[1]) for line in done.stdout.splitlines() if ": error:" in line})
+    assert flagged == [3, 4, 5, 6, 7, 9, 10], done.stdout  # assigning any object to api_token is fine
