@@ -38,6 +38,7 @@ class Answer:
 
 class _Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    disable_nagle_algorithm = True  # headers and body are two writes: no delayed-ACK stall
     server: "_Server"
 
     def log_message(self, *args: object) -> None:  # keep the test output clean
@@ -100,7 +101,8 @@ class ScriptedServer:
             self._server.socket = tls_context.wrap_socket(self._server.socket, server_side=True)
         scheme = "https" if tls_context is not None else "http"
         self.url = f"{scheme}://127.0.0.1:{self._server.server_address[1]}"
-        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+        self._thread = threading.Thread(target=self._server.serve_forever, kwargs={"poll_interval": 0.05},
+                                        daemon=True)
         self._thread.start()
 
     def answer(self, prefix: str, **answer: object) -> None:

@@ -241,6 +241,9 @@ class _Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "qov-sandbox"
     sys_version = ""
+    # Headers and body go out in two writes; with Nagle on, the second waits
+    # for the client's delayed ACK (40 ms on Linux) before it leaves.
+    disable_nagle_algorithm = True
     server: _HTTPServer
 
     def _serve(self) -> None:
