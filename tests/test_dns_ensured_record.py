@@ -277,9 +277,11 @@ def test_unscannable_listing_is_returned_unchanged(qov, zone, reply):
     assert writes(zone) == []
 
 
-def test_records_without_text_members_are_skipped(qov, zone):
+def test_records_without_text_members_or_an_addressable_id_are_skipped(qov, zone):
     listed = [{"name": HOST, "type": "A", "content": "192.0.2.1"},                    # no id
               {"id": rid(2), "name": HOST, "type": "A", "content": 5},                # content not text
+              *({"id": bad, "name": HOST, "type": "A", "content": "192.0.2.2"}      # id not one segment
+                for bad in ("x/y", "..", "", "a b")),
               {"id": rid(3), "name": HOST, "type": "A", "content": "192.0.2.3"}]
     zone.reply_with(200, {"success": True, "errors": [], "messages": [], "result": listed})
     ensure(qov, zone, "A", HOST, "192.0.2.9", False, 300)

@@ -58,7 +58,9 @@ JsonPtr add_last_page(Listing& listing) {
         auto name = member_text(item, "name");
         auto type = member_text(item, "type");
         auto content = member_text(item, "content");
-        if (!id || !name || !type || !content) continue;
+        // A record whose id is no single, non-empty path segment cannot be
+        // deleted or updated: it is left out like one without an id.
+        if (!id || id->empty() || !is_single_path_segment(*id) || !name || !type || !content) continue;
         listing.records.push_back({std::move(*id), std::move(*name), std::move(*type), std::move(*content),
                                    static_cast<bool>(json_object_get_boolean(member(item, "proxied"))),
                                    json_object_get_int(member(item, "priority")), page});

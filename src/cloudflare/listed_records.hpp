@@ -20,7 +20,8 @@ struct ListedRecord {
 
 struct Listing {
     std::vector<qov::Ref> responses;  // the (status, body) tuple of each page, the first page first
-    std::vector<ListedRecord> records;  // in listing order; records without text id/name/type/content left out
+    std::vector<ListedRecord> records;  // in listing order; records without text id/name/type/content, or
+                                        // with an id that is not one path segment, left out
     std::size_t listed = 0;             // elements of every "result" array, usable or not
     qov::Ref unscannable;               // a response whose body has no "result" array: returned unchanged
 };

@@ -17,9 +17,16 @@ bool breaks_segment(unsigned char c) {
 
 }  // namespace
 
+bool is_single_path_segment(std::string_view segment) {
+    if (segment == "." || segment == "..") return false;
+    for (unsigned char c : segment) {
+        if (breaks_segment(c)) return false;
+    }
+    return true;
+}
+
 bool check_path_segment(std::string_view segment, const char* what) {
-    bool safe = segment != "." && segment != "..";
-    for (unsigned char c : segment) safe = safe && !breaks_segment(c);
+    const bool safe = is_single_path_segment(segment);
     if (!safe) {
         PyErr_Format(PyExc_ValueError,
                      "%s must be a single path segment: no '/', '?', '#', '%%', backslash, whitespace or control "

@@ -13,8 +13,10 @@
 std::optional<std::string> zone_scoped_path(CloudflareObject* self, std::string_view suffix);
 
 // True when `segment` stays one path segment: no "/", "?", "#", "%", backslash,
-// whitespace or control character, and not "." or "..". Otherwise raises
-// ValueError naming `what`. The empty segment passes.
+// whitespace or control character, and not "." or "..". The empty segment passes.
+bool is_single_path_segment(std::string_view segment);
+
+// is_single_path_segment, raising ValueError naming `what` when it is not.
 bool check_path_segment(std::string_view segment, const char* what);
 
 // Percent-encodes every byte but the unreserved characters, for a query value.
