@@ -50,10 +50,11 @@ qov::Ref request(std::string_view method, CloudflareObject* self, const std::opt
     std::optional<std::string> proxy = qov::utf8_of_str(self->proxy, "proxy");
     if (!proxy) return {};
 
+    const RequestEnvironment environment = read_request_environment();
     HttpResult result;
     {
         qov::AllowThreads unlocked;
-        result = http_request(method, *url, *headers, body, proxy);
+        result = http_request(method, *url, *headers, body, proxy, environment);
     }
     return response_tuple(result);
 }

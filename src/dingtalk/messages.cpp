@@ -139,10 +139,11 @@ PyObject* post_message(const std::string& url, const Json& message) {
 
     static const HeaderLines kHeaders{"Content-Type: application/json;charset=utf-8"};
     const std::optional<std::string> body(serialised);
+    const RequestEnvironment environment = read_request_environment();
     HttpResult result;
     {
         qov::AllowThreads unlocked;
-        result = http_request("POST", url, kHeaders, body, std::nullopt);
+        result = http_request("POST", url, kHeaders, body, std::nullopt, environment);
     }
     debug("Result: %s\n", result.body.c_str());
     return PyUnicode_DecodeUTF8(result.body.data(), static_cast<Py_ssize_t>(result.body.size()), "strict");

@@ -50,8 +50,16 @@ void choose_request_form(CURL* curl, const std::string& lowered, const std::stri
 
 }  // namespace
 
+RequestEnvironment read_request_environment() {
+    RequestEnvironment environment;
+    if (const char* value = std::getenv("http_proxy"); value != nullptr) environment.http_proxy = value;
+    environment.ca_file = configured_ca_file();
+    return environment;
+}
+
 HttpResult http_request(std::string_view method, const std::string& url, const HeaderLines& header_lines,
-                        const std::optional<std::string>& body, const std::optional<std::string>& proxy) {
+                        const std::optional<std::string>& body, const std::optional<std::string>& proxy,
+                        const RequestEnvironment& environment) {
     HeaderList headers;
     for (const std::string& line : header_lines) {
         debug("%s\n", traceable_header_line(line).c_str());
@@ -61,7 +69,7 @@ HttpResult http_request(std::string_view method, const std::string& url, const H
         headers.reset(grown);
     }
 
-    const std::optional<std::string> ca_file = configured_ca_file();
+    const std::optional<std::string>& ca_file = environment.ca_file;
     CURL* curl = fresh_thread_easy_handle(ca_file_version(ca_file));
     if (curl == nullptr) return {-1, "curl_easy_init() failed"};
 
@@ -80,9 +88,9 @@ HttpResult http_request(std::string_view method, const std::string& url, const H
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     if (ca_file) curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file->c_str());
 
-    if (const char* env_proxy = std::getenv("http_proxy"); env_proxy != nullptr) {
-        std::printf("proxy: %s\n", traceable_proxy(env_proxy).c_str());
-        curl_easy_setopt(curl, CURLOPT_PROXY, env_proxy);
+    if (const std::optional<std::string>& env_proxy = environment.http_proxy) {
+        std::printf("proxy: %s\n", traceable_proxy(*env_proxy).c_str());
+        curl_easy_setopt(curl, CURLOPT_PROXY, env_proxy->c_str());
     }
     if (proxy) {
         // An empty proxy makes libcurl connect directly, whatever the environment says.
