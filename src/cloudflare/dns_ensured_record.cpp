@@ -33,8 +33,7 @@ bool content_matches(const Wanted& wanted, const ListedRecord& record) {
 }
 
 // Returns a new reference or null; a null args tuple means building it failed.
-using MethodFunction = PyObject* (*)(PyObject*, PyObject*, PyObject*);
-qov::Ref call(MethodFunction method, CloudflareObject* self, qov::Ref args) {
+qov::Ref call(qov::MethodFunction method, CloudflareObject* self, qov::Ref args) {
     if (!args) return {};
     return qov::Ref::steal(method(reinterpret_cast<PyObject*>(self), args.get(), nullptr));
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <optional>
 
-#include "cloudflare/json_ptr.hpp"
 #include "cloudflare/request.hpp"
 #include "cloudflare/zone_path.hpp"
 

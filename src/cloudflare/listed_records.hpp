@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cloudflare/cloudflare.hpp"
+#include "common/json_tree.hpp"
 
 struct ListedRecord {
     std::string id;

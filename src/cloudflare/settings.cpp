@@ -9,7 +9,7 @@
 
 namespace {
 
-PyObject* send_to_zone(CloudflareObject* self, const char* method, std::string_view suffix, json_object* body) {
+PyObject* send_to_zone(CloudflareObject* self, const char* method, std::string_view suffix, const JsonPtr& body) {
     std::optional<std::string> path = zone_scoped_path(self, suffix);
     if (!path) return nullptr;
     std::optional<std::string> text = body_text(body);
@@ -21,9 +21,7 @@ PyObject* send_to_zone(CloudflareObject* self, const char* method, std::string_v
 PyObject* change_setting(PyObject* object, PyObject* args, std::string_view suffix) {
     const char* value = nullptr;
     if (!PyArg_ParseTuple(args, "s", &value)) return nullptr;
-    JsonPtr body = new_json_object();
-    if (!body || !add_member(body.get(), "value", json_object_new_string(value))) return nullptr;
-    return send_to_zone(as_cloudflare(object), "PATCH", suffix, body.get());
+    return send_to_zone(as_cloudflare(object), "PATCH", suffix, one_member_object("value", json_text(value)));
 }
 
 }  // namespace
@@ -42,7 +40,6 @@ PyObject* Cloudflare_change_ssl_model(PyObject* self, PyObject* args, PyObject*)
 
 // Any arguments are ignored.
 PyObject* Cloudflare_purge_cache(PyObject* object, PyObject*, PyObject*) {
-    JsonPtr body = new_json_object();
-    if (!body || !add_member(body.get(), "purge_everything", json_object_new_boolean(1))) return nullptr;
-    return send_to_zone(as_cloudflare(object), "POST", "/purge_cache", body.get());
+    return send_to_zone(as_cloudflare(object), "POST", "/purge_cache",
+                        one_member_object("purge_everything", JsonPtr(json_object_new_boolean(1))));
 }

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "cloudflare/json_ptr.hpp"
+#include "common/json_tree.hpp"
 #include "cloudflare/request.hpp"
 #include "cloudflare/zone_path.hpp"
 

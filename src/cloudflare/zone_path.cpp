@@ -1,15 +1,8 @@
 #include "cloudflare/zone_path.hpp"
 
-#include <curl/curl.h>
-
-#include <climits>
-#include <memory>
+#include "transport/percent_encode.hpp"
 
 namespace {
-
-struct CurlFree {
-    void operator()(char* text) const noexcept { curl_free(text); }
-};
 
 bool breaks_segment(unsigned char c) {
     return c == '/' || c == '?' || c == '#' || c == '%' || c == '\\' || c == ' ' || c < 0x20 || c == 0x7f;
@@ -50,18 +43,7 @@ std::optional<std::string> zone_scoped_path(CloudflareObject* self, std::string_
 }
 
 std::optional<std::string> escaped_query_value(std::string_view value) {
-    // libcurl reads a length of 0 as "use strlen", which a view need not allow,
-    // and takes the length as an int.
-    if (value.empty()) return std::string();
-    if (value.size() > INT_MAX) {
-        PyErr_NoMemory();
-        return std::nullopt;
-    }
-    // libcurl ignores the handle argument of curl_easy_escape.
-    std::unique_ptr<char, CurlFree> escaped(curl_easy_escape(nullptr, value.data(), static_cast<int>(value.size())));
-    if (!escaped) {
-        PyErr_NoMemory();
-        return std::nullopt;
-    }
-    return std::string(escaped.get());
+    std::optional<std::string> escaped = percent_encoded(value);
+    if (!escaped) PyErr_NoMemory();
+    return escaped;
 }

@@ -11,6 +11,9 @@
 
 namespace qov {
 
+// The C signature of every method of the module's types.
+using MethodFunction = PyObject* (*)(PyObject*, PyObject*, PyObject*);
+
 // Owns one strong reference and releases it when it goes out of scope.
 class Ref {
 public:

@@ -1,26 +1,18 @@
 #include "dingtalk/dingtalk.hpp"
 
-#include <json-c/json.h>
-
-#include <climits>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "common/json_tree.hpp"
 #include "dingtalk/signing.hpp"
 #include "transport/http_request.hpp"
 #include "transport/trace.hpp"
 
 namespace {
-
-struct JsonPut {
-    void operator()(json_object* object) const noexcept { json_object_put(object); }
-};
-using Json = std::unique_ptr<json_object, JsonPut>;
 
 // One credential field as UTF-8. The script may have deleted it or stored any
 // object in it, and a NUL would silently cut the signing key or the URL short,
@@ -73,54 +65,34 @@ std::optional<std::vector<std::string>> read_mobiles(PyObject* mobiles) {
     return numbers;
 }
 
-Json json_text(std::string_view text) {
-    if (text.size() > static_cast<std::size_t>(INT_MAX)) return {};
-    return Json(json_object_new_string_len(text.data(), static_cast<int>(text.size())));
-}
-
-// json-c takes `value` over only when the add succeeds.
-bool add_member(json_object* object, const char* key, Json value) {
-    if (!value || json_object_object_add(object, key, value.get()) != 0) return false;
-    (void)value.release();
-    return true;
-}
-
-bool add_item(json_object* array, Json value) {
-    if (!value || json_object_array_add(array, value.get()) != 0) return false;
-    (void)value.release();
-    return true;
-}
-
 // {"msgtype": "text", "text": {"content": ...}}
-Json text_message(std::string_view content) {
-    Json inner(json_object_new_object());
-    if (!inner || !add_member(inner.get(), "content", json_text(content))) return {};
-    Json message(json_object_new_object());
+JsonPtr text_message(std::string_view content) {
+    JsonPtr message(json_object_new_object());
     if (!message || !add_member(message.get(), "msgtype", json_text("text")) ||
-        !add_member(message.get(), "text", std::move(inner))) {
+        !add_member(message.get(), "text", one_member_object("content", json_text(content)))) {
         return {};
     }
     return message;
 }
 
 // {"msgtype": "markdown", "markdown": {"title", "text"}, "at": {"isAtAll": false, "atMobiles": [...]}}
-Json markdown_message(std::string_view title, std::string_view text, const std::vector<std::string>& mobiles) {
-    Json markdown(json_object_new_object());
+JsonPtr markdown_message(std::string_view title, std::string_view text, const std::vector<std::string>& mobiles) {
+    JsonPtr markdown(json_object_new_object());
     if (!markdown || !add_member(markdown.get(), "title", json_text(title)) ||
         !add_member(markdown.get(), "text", json_text(text))) {
         return {};
     }
-    Json numbers(json_object_new_array());
+    JsonPtr numbers(json_object_new_array());
     if (!numbers) return {};
     for (const std::string& number : mobiles) {
         if (!add_item(numbers.get(), json_text(number))) return {};
     }
-    Json at(json_object_new_object());
-    if (!at || !add_member(at.get(), "isAtAll", Json(json_object_new_boolean(0))) ||
+    JsonPtr at(json_object_new_object());
+    if (!at || !add_member(at.get(), "isAtAll", JsonPtr(json_object_new_boolean(0))) ||
         !add_member(at.get(), "atMobiles", std::move(numbers))) {
         return {};
     }
-    Json message(json_object_new_object());
+    JsonPtr message(json_object_new_object());
     if (!message || !add_member(message.get(), "msgtype", json_text("markdown")) ||
         !add_member(message.get(), "markdown", std::move(markdown)) ||
         !add_member(message.get(), "at", std::move(at))) {
@@ -131,7 +103,7 @@ Json markdown_message(std::string_view title, std::string_view text, const std::
 
 // Posts the message and returns the reply, whatever its HTTP status, as str.
 // A reply that is not UTF-8 raises the decoding error.
-PyObject* post_message(const std::string& url, const Json& message) {
+PyObject* post_message(const std::string& url, const JsonPtr& message) {
     if (!message) return PyErr_NoMemory();
     const char* serialised = json_object_to_json_string(message.get());
     if (serialised == nullptr) return PyErr_NoMemory();

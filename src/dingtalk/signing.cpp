@@ -1,6 +1,5 @@
 #include "dingtalk/signing.hpp"
 
-#include <curl/curl.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
@@ -8,18 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <memory>
 
 #include "dingtalk/base64.hpp"
+#include "transport/percent_encode.hpp"
 
 namespace {
-
-struct EasyCleanup {
-    void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
-};
-struct CurlFree {
-    void operator()(char* text) const noexcept { curl_free(text); }
-};
 
 constexpr std::string_view kServiceOrigin = "https://oapi.dingtalk.com";
 constexpr std::string_view kSendPath = "/robot/send?access_token=";
@@ -64,18 +56,15 @@ std::optional<std::string> get_signed_url(std::string_view secret, std::string_v
     std::printf("Output (base64): %s\n", base64->c_str());
 
     // "+", "/" and "=" of the Base64 text would otherwise change meaning in a query.
-    const std::unique_ptr<CURL, EasyCleanup> curl(curl_easy_init());
-    if (!curl) return std::nullopt;
-    const std::unique_ptr<char, CurlFree> escaped(
-        curl_easy_escape(curl.get(), base64->data(), static_cast<int>(base64->size())));
+    const std::optional<std::string> escaped = percent_encoded(*base64);
     if (!escaped) return std::nullopt;
-    std::printf("Encoded: %s\n", escaped.get());
+    std::printf("Encoded: %s\n", escaped->c_str());
 
     std::string url = robot_send_base();
     url += token;
     url += "&timestamp=";
     url += std::to_string(signature->timestamp);
     url += "&sign=";
-    url += escaped.get();
+    url += *escaped;
     return url;
 }

@@ -12,12 +12,10 @@
 
 namespace {
 
-using MethodFunction = PyObject* (*)(PyObject*, PyObject*, PyObject*);
-
 // No C++ exception may cross into the interpreter: a failed allocation inside
 // a method becomes MemoryError. Not noexcept, so the forced unwind of a thread
 // ended at interpreter shutdown (not an exception of ours) passes through.
-template <MethodFunction F>
+template <qov::MethodFunction F>
 PyObject* guarded(PyObject* self, PyObject* args, PyObject* kwargs) {
     try {
         return F(self, args, kwargs);
@@ -28,7 +26,7 @@ PyObject* guarded(PyObject* self, PyObject* args, PyObject* kwargs) {
     }
 }
 
-template <MethodFunction F>
+template <qov::MethodFunction F>
 constexpr PyMethodDef method(const char* name) {
     return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(guarded<F>)),
             METH_VARARGS | METH_KEYWORDS, nullptr};

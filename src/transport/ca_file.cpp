@@ -1,15 +1,10 @@
 #include "transport/ca_file.hpp"
 
-#include <curl/curl.h>
-
 #include <cstdlib>
-#include <memory>
+
+#include "transport/curl_owners.hpp"
 
 namespace {
-
-struct EasyCleanup {
-    void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
-};
 
 bool same_time(const timespec& a, const timespec& b) noexcept {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
@@ -20,7 +15,7 @@ const std::string& built_in_ca_file() {
     static const std::string path = [] {
         std::string found;
 #if LIBCURL_VERSION_NUM >= 0x075400  // CURLINFO_CAINFO came with 7.84.0
-        const std::unique_ptr<CURL, EasyCleanup> probe(curl_easy_init());
+        const EasyHandle probe(curl_easy_init());
         char* text = nullptr;
         if (probe && curl_easy_getinfo(probe.get(), CURLINFO_CAINFO, &text) == CURLE_OK && text != nullptr) {
             found = text;

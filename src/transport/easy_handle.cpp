@@ -2,13 +2,9 @@
 
 #include <unistd.h>
 
-#include <memory>
+#include "transport/curl_owners.hpp"
 
 namespace {
-
-struct EasyCleanup {
-    void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
-};
 
 class ThreadEasyHandle {
 public:
@@ -42,7 +38,7 @@ private:
         }
     }
 
-    std::unique_ptr<CURL, EasyCleanup> handle_;
+    EasyHandle handle_;
     CaFileVersion ca_file_;  // what the handle's connections and CA store were verified with
     pid_t owner_ = getpid();
 };

@@ -4,20 +4,15 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "transport/ca_file.hpp"
+#include "transport/curl_owners.hpp"
 #include "transport/easy_handle.hpp"
 #include "transport/strlwr.hpp"
 #include "transport/trace.hpp"
 #include "transport/write_callback.hpp"
 
 namespace {
-
-struct SlistFree {
-    void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
-};
-using HeaderList = std::unique_ptr<curl_slist, SlistFree>;
 
 constexpr long kTimeoutSeconds = 30;
 
