@@ -22,33 +22,17 @@ stops the sandbox again.
 from __future__ import annotations
 
 import argparse
-import ctypes
 import json
 import os
 import sys
-from collections.abc import Callable
-from typing import Any, TypeVar
+from typing import Any
 
 import _qov
 
-T = TypeVar("T")
 Reply = tuple[int, str] | tuple[str, str]
-
-_libc = ctypes.CDLL(None)
-
 
 class StepFailed(Exception):
     pass
-
-
-def module_call(method: Callable[..., T], *args: object) -> T:
-    """Calls a module method with the trace lines in their place: the module
-    prints through C stdio, which buffers apart from Python's own stdout."""
-    sys.stdout.flush()
-    try:
-        return method(*args)
-    finally:
-        _libc.fflush(None)
 
 
 def say(text: str) -> None:
@@ -91,12 +75,12 @@ def run(cf: _qov.Cloudflare, robot: _qov.DingTalk, zone: str, host: str) -> list
     step = iter(range(1, 100))
 
     say(f"\n== {next(step)}. Look up the zone {zone}")
-    answer_of(module_call(cf.query, zone))
+    answer_of(cf.query(zone))
     expect(cf.zone == zone and cf.zone_id != "", "query() did not remember the zone")
     say(f"   ok: zone {cf.zone} has the id {cf.zone_id}")
 
     say(f"\n== {next(step)}. List its DNS records")
-    records = answer_of(module_call(cf.dns_get_records, zone))
+    records = answer_of(cf.dns_get_records(zone))
     expect(isinstance(records, list), "the listing holds no list of records")
     say(f"   ok: {len(records)} records on the first page:")
     for record in records:
@@ -105,45 +89,45 @@ def run(cf: _qov.Cloudflare, robot: _qov.DingTalk, zone: str, host: str) -> list
     if leftovers:
         say(f"   (removing {len(leftovers)} A record(s) of {host} left by an earlier run)")
         for record in leftovers:
-            answer_of(module_call(cf.dns_delete_record, record["id"]))
+            answer_of(cf.dns_delete_record(record["id"]))
 
     say(f"\n== {next(step)}. Ensure A {host} -> {first}: expect it to be created")
-    created = record_of(module_call(cf.dns_ensured_record, zone, "A", host, first, False, 300))
+    created = record_of(cf.dns_ensured_record(zone, "A", host, first, False, 300))
     expect(created["content"] == first and created["name"] == host, f"wrote {describe(created)}")
     say(f"   ok: created {describe(created)}")
 
     say(f"\n== {next(step)}. Ensure the same record again: expect nothing to do")
-    listing = answer_of(module_call(cf.dns_ensured_record, zone, "A", host, first, False, 300))
+    listing = answer_of(cf.dns_ensured_record(zone, "A", host, first, False, 300))
     expect(isinstance(listing, list), "expected the listing back (no write), got a write's answer")
     say("   ok: the record was already right; the answer is the listing itself, nothing was written")
 
     say(f"\n== {next(step)}. Ensure A {host} -> {second}: expect the record to be updated in place")
-    updated = record_of(module_call(cf.dns_ensured_record, zone, "A", host, second, False, 300))
+    updated = record_of(cf.dns_ensured_record(zone, "A", host, second, False, 300))
     expect(updated["id"] == created["id"] and updated["content"] == second, f"wrote {describe(updated)}")
     say(f"   ok: updated {describe(updated)}")
 
     say(f"\n== {next(step)}. Ensure the ACME challenge TXT {challenge_name}: expect it to be created")
     say("   (replace=False leaves the values of other challenges under that name alone)")
-    txt = record_of(module_call(cf.dns_ensured_record, zone, "TXT", challenge_name, challenge, False, 120,
+    txt = record_of(cf.dns_ensured_record(zone, "TXT", challenge_name, challenge, False, 120,
                                 True, False))
     expect(txt["content"].strip('"') == challenge, f"wrote {describe(txt)}")
     say(f"   ok: created {describe(txt)}")
 
     say(f"\n== {next(step)}. Remove the challenge again (present=False): expect it to be deleted")
-    deleted = answer_of(module_call(cf.dns_ensured_record, zone, "TXT", challenge_name, challenge, False, 120,
+    deleted = answer_of(cf.dns_ensured_record(zone, "TXT", challenge_name, challenge, False, 120,
                                     False, False))
     expect(isinstance(deleted, dict) and deleted.get("id") == txt["id"], f"deleted {deleted!r}, not {txt['id']}")
-    remaining = answer_of(module_call(cf.dns_get_records, zone, "TXT", challenge_name))
+    remaining = answer_of(cf.dns_get_records(zone, "TXT", challenge_name))
     expect(all(r["content"].strip('"') != challenge for r in remaining), "the challenge is still listed")
     say(f"   ok: deleted record {txt['id']}; a filtered listing no longer shows it")
 
     say(f"\n== {next(step)}. Switch always_use_https on")
-    setting = answer_of(module_call(cf.change_always_use_https, "on"))
+    setting = answer_of(cf.change_always_use_https("on"))
     expect(setting.get("value") == "on", f"the setting reads {setting!r}")
     say(f"   ok: {setting['id']} is {setting['value']}")
 
     say(f"\n== {next(step)}. Purge the zone's cache")
-    purged = answer_of(module_call(cf.purge_cache))
+    purged = answer_of(cf.purge_cache())
     expect(purged.get("id") == cf.zone_id, f"purge answered {purged!r}")
     say("   ok: everything purged")
 
@@ -153,7 +137,7 @@ def run(cf: _qov.Cloudflare, robot: _qov.DingTalk, zone: str, host: str) -> list
                "- cache: purged"]
     say(f"\n== {next(step)}. Send the summary to the DingTalk group as markdown")
     text = f"### qov demo on {zone}\n" + "\n".join(summary)
-    reply = module_call(robot.send_markdown, f"qov demo: {zone}", text)
+    reply = robot.send_markdown(f"qov demo: {zone}", text)
     expect(reply is not None, "no signed webhook URL could be made")
     try:
         robot_answer = json.loads(reply or "")

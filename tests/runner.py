@@ -1,8 +1,7 @@
 """Runs module scenarios in a child interpreter.
 
-The module writes its trace lines to file descriptor 1 through C stdio, and a
-crash must fail one test rather than end the run, so every scenario runs in a
-fresh `python` process while the fake services stay in the test process.
+A crash must fail one test rather than end the run, so every scenario runs in
+a fresh `python` process while the fake services stay in the test process.
 """
 from __future__ import annotations
 
@@ -14,21 +13,18 @@ import tempfile
 import textwrap
 from dataclasses import dataclass, field
 
-# Executed in the child before the scenario. `mark(text)` flushes the module's
-# trace lines and then writes a line of its own, so a test can split the
-# output between calls.
+# Executed in the child before the scenario. `mark(text)` writes a line of its
+# own among the module's trace lines, so a test can split the output between calls.
 _PRELUDE = """
-import ctypes, os, pickle, sys
+import os, pickle, sys
 import _qov
 from _qov import Cloudflare, DingTalk
-_libc = ctypes.CDLL(None)
 
 def mark(text):
-    _libc.fflush(None)
-    os.write(1, ("-- " + str(text) + "\\n").encode())
+    print("-- " + str(text))
 
 def _finish(path, outcome):
-    _libc.fflush(None)
+    sys.stdout.flush()
     with open(path, "wb") as out:
         pickle.dump(outcome, out)
 

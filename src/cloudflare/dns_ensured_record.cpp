@@ -1,11 +1,11 @@
 // dns_ensured_record: brings one DNS record into the wanted state in one call.
-#include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "cloudflare/cloudflare.hpp"
 #include "cloudflare/listed_records.hpp"
 #include "cloudflare/mx_content.hpp"
+#include "common/trace_writer.hpp"
 
 namespace {
 
@@ -55,7 +55,7 @@ qov::Ref remove(CloudflareObject* self, const ListedRecord& record) {
 }
 
 void trace_record(const char* label, const ListedRecord& r) {
-    std::printf("%s: %s %s, %s, %s, %d\n", label, r.id.c_str(), r.name.c_str(), r.type.c_str(), r.content.c_str(),
+    debug("%s: %s %s, %s, %s, %d\n", label, r.id.c_str(), r.name.c_str(), r.type.c_str(), r.content.c_str(),
                 r.proxied ? 1 : 0);
 }
 

@@ -1,9 +1,9 @@
 // The DNS records of the remembered zone: list, create, update, delete.
-#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "cloudflare/record_body.hpp"
+#include "common/trace_writer.hpp"
 #include "cloudflare/request.hpp"
 #include "cloudflare/zone_lookup.hpp"
 #include "cloudflare/zone_path.hpp"
@@ -74,7 +74,7 @@ PyObject* Cloudflare_get_dns_records(PyObject* object, PyObject* args, PyObject*
             path = listing_path(self, filters);
             if (!path) return nullptr;
         }
-        if (zone) std::printf("current_domain: %s\n", zone->c_str());
+        if (zone) debug("current_domain: %s\n", zone->c_str());
         if (!same) {
             LookupFailure failure;
             if (!look_up_zone(self, domain, failure)) {

@@ -1,5 +1,7 @@
 #include "cloudflare/request.hpp"
 
+#include "common/perform.hpp"
+
 namespace {
 
 constexpr std::string_view kDefaultPath = "/zones?page=1&per_page=20&order=status&direction=desc&match=all";
@@ -50,13 +52,8 @@ qov::Ref request(std::string_view method, CloudflareObject* self, const std::opt
     std::optional<std::string> proxy = qov::utf8_of_str(self->proxy, "proxy");
     if (!proxy) return {};
 
-    const RequestEnvironment environment = read_request_environment();
-    HttpResult result;
-    {
-        qov::AllowThreads unlocked;
-        result = http_request(method, *url, *headers, body, proxy, environment);
-    }
-    return response_tuple(result);
+    return response_tuple(qov::perform({std::string(method), std::move(*url), std::move(*headers), body,
+                                        std::move(proxy), read_request_environment()}));
 }
 
 PyObject* Cloudflare_get(PyObject* self, PyObject* args, PyObject*) {

@@ -1,6 +1,5 @@
 #include "dingtalk/dingtalk.hpp"
 
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,8 +8,8 @@
 
 #include "common/json_tree.hpp"
 #include "dingtalk/signing.hpp"
-#include "transport/http_request.hpp"
-#include "transport/trace.hpp"
+#include "common/perform.hpp"
+#include "common/trace_writer.hpp"
 
 namespace {
 
@@ -110,13 +109,8 @@ PyObject* post_message(const std::string& url, const JsonPtr& message) {
     debug("Data: %s\n", serialised);
 
     static const HeaderLines kHeaders{"Content-Type: application/json;charset=utf-8"};
-    const std::optional<std::string> body(serialised);
-    const RequestEnvironment environment = read_request_environment();
-    HttpResult result;
-    {
-        qov::AllowThreads unlocked;
-        result = http_request("POST", url, kHeaders, body, std::nullopt, environment);
-    }
+    const HttpResult result =
+        qov::perform({"POST", url, kHeaders, std::string(serialised), std::nullopt, read_request_environment()});
     debug("Result: %s\n", result.body.c_str());
     return PyUnicode_DecodeUTF8(result.body.data(), static_cast<Py_ssize_t>(result.body.size()), "strict");
 }
@@ -130,7 +124,7 @@ void print_at_line(const std::vector<std::string>& mobiles) {
         line += ' ';
     }
     line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    write_trace(line);
 }
 
 }  // namespace
@@ -163,7 +157,7 @@ PyObject* DingTalk_send_markdown(PyObject* self, PyObject* args, PyObject*) {
 
     const std::optional<std::string> url = get_signed_url(credentials->secret, credentials->token);
     if (!url) Py_RETURN_NONE;
-    std::printf("send markdown: %s\n", title);
-    std::printf("send markdown: %s\n", text);
+    debug("send markdown: %s\n", title);
+    debug("send markdown: %s\n", text);
     return post_message(*url, markdown_message(title, text, mobiles));
 }

@@ -4,10 +4,10 @@
 #include <openssl/hmac.h>
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
+#include "common/trace_writer.hpp"
 #include "dingtalk/base64.hpp"
 #include "transport/percent_encode.hpp"
 
@@ -32,7 +32,7 @@ std::optional<TimedSignature> generate_hmac_bytes(std::string_view secret) {
     const std::time_t now = std::time(nullptr);
     if (now == static_cast<std::time_t>(-1)) return std::nullopt;
     TimedSignature signature{static_cast<std::int64_t>(now) * 1000, {}};
-    std::printf("Timestamp: %lu\n", static_cast<unsigned long>(signature.timestamp));
+    debug("Timestamp: %lu\n", static_cast<unsigned long>(signature.timestamp));
 
     std::string signing_text = std::to_string(signature.timestamp);
     signing_text += '\n';
@@ -53,12 +53,12 @@ std::optional<std::string> get_signed_url(std::string_view secret, std::string_v
 
     const std::optional<std::string> base64 = Base64Encode(signature->digest.data(), signature->digest.size());
     if (!base64) return std::nullopt;
-    std::printf("Output (base64): %s\n", base64->c_str());
+    debug("Output (base64): %s\n", base64->c_str());
 
     // "+", "/" and "=" of the Base64 text would otherwise change meaning in a query.
     const std::optional<std::string> escaped = percent_encoded(*base64);
     if (!escaped) return std::nullopt;
-    std::printf("Encoded: %s\n", escaped->c_str());
+    debug("Encoded: %s\n", escaped->c_str());
 
     std::string url = robot_send_base();
     url += token;

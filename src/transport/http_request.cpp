@@ -52,24 +52,34 @@ RequestEnvironment read_request_environment() {
     return environment;
 }
 
-HttpResult http_request(std::string_view method, const std::string& url, const HeaderLines& header_lines,
-                        const std::optional<std::string>& body, const std::optional<std::string>& proxy,
-                        const RequestEnvironment& environment) {
+std::vector<std::string> request_trace_lines(const HttpRequest& request) {
+    std::vector<std::string> lines;
+    for (const std::string& line : request.header_lines) lines.push_back(traceable_header_line(line) + '\n');
+    if (const std::optional<std::string>& env_proxy = request.environment.http_proxy) {
+        lines.push_back("proxy: " + traceable_proxy(*env_proxy) + '\n');
+    }
+    if (request.proxy) lines.push_back("user_proxy: " + traceable_proxy(*request.proxy) + '\n');
+    std::string lowered = request.method;
+    strlwr(lowered);
+    lines.push_back("http_method: " + lowered + " url: " + traceable_url(request.url) + '\n');
+    return lines;
+}
+
+HttpResult http_request(const HttpRequest& request) {
     HeaderList headers;
-    for (const std::string& line : header_lines) {
-        debug("%s\n", traceable_header_line(line).c_str());
+    for (const std::string& line : request.header_lines) {
         curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
         if (grown == nullptr) return failure(CURLE_OUT_OF_MEMORY);  // the old list is intact and still owned
         (void)headers.release();
         headers.reset(grown);
     }
 
-    const std::optional<std::string>& ca_file = environment.ca_file;
+    const std::optional<std::string>& ca_file = request.environment.ca_file;
     CURL* curl = fresh_thread_easy_handle(ca_file_version(ca_file));
     if (curl == nullptr) return {-1, "curl_easy_init() failed"};
 
     ResponseBuffer response;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_callback);
@@ -82,22 +92,13 @@ HttpResult http_request(std::string_view method, const std::string& url, const H
     // Threads other than the main one cannot take signals for time-outs.
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     if (ca_file) curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file->c_str());
+    if (request.environment.http_proxy) curl_easy_setopt(curl, CURLOPT_PROXY, request.environment.http_proxy->c_str());
+    // An empty proxy makes libcurl connect directly, whatever the environment says.
+    if (request.proxy) curl_easy_setopt(curl, CURLOPT_PROXY, request.proxy->c_str());
 
-    if (const std::optional<std::string>& env_proxy = environment.http_proxy) {
-        std::printf("proxy: %s\n", traceable_proxy(*env_proxy).c_str());
-        curl_easy_setopt(curl, CURLOPT_PROXY, env_proxy->c_str());
-    }
-    if (proxy) {
-        // An empty proxy makes libcurl connect directly, whatever the environment says.
-        std::printf("user_proxy: %s\n", traceable_proxy(*proxy).c_str());
-        curl_easy_setopt(curl, CURLOPT_PROXY, proxy->c_str());
-    }
-
-    const std::string method_text(method);
-    std::string lowered = method_text;
+    std::string lowered = request.method;
     strlwr(lowered);
-    debug("http_method: %s url: %s\n", lowered.c_str(), traceable_url(url).c_str());
-    choose_request_form(curl, lowered, method_text, body);
+    choose_request_form(curl, lowered, request.method, request.body);
 
     const CURLcode code = curl_easy_perform(curl);
     if (code != CURLE_OK) return failure(code);

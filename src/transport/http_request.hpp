@@ -1,11 +1,11 @@
 // One blocking HTTP request over libcurl. Takes and returns plain C++ values
-// only, so it runs with the interpreter lock released.
+// only, so it runs with the interpreter lock released; it writes no trace
+// line itself: request_trace_lines says what the caller traces beforehand.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 // Complete header lines ("Name: value"), sent and traced in order.
@@ -28,9 +28,18 @@ struct RequestEnvironment {
 
 RequestEnvironment read_request_environment();
 
-// `method` in any letter case; `body` is ignored by GET and DELETE; a `proxy`
-// that is present replaces the http_proxy environment variable, and an empty
-// one means a direct connection.
-HttpResult http_request(std::string_view method, const std::string& url, const HeaderLines& header_lines,
-                        const std::optional<std::string>& body, const std::optional<std::string>& proxy,
-                        const RequestEnvironment& environment);
+struct HttpRequest {
+    std::string method;  // any letter case
+    std::string url;
+    HeaderLines header_lines;
+    std::optional<std::string> body;   // ignored by GET and DELETE
+    std::optional<std::string> proxy;  // present: replaces http_proxy; empty means a direct connection
+    RequestEnvironment environment;
+};
+
+// The lines traced for a request, each ending in a line feed, in order: every
+// header line (credentials masked), "proxy: " when http_proxy is set,
+// "user_proxy: " when the request has a proxy, "http_method: <lower> url: <url>".
+std::vector<std::string> request_trace_lines(const HttpRequest& request);
+
+HttpResult http_request(const HttpRequest& request);

@@ -1,16 +1,6 @@
 #include "transport/trace.hpp"
 
-#include <cstdarg>
 #include <algorithm>
-#include <cstdio>
-
-int debug(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int written = std::vprintf(format, args);
-    va_end(args);
-    return written;
-}
 
 namespace {
 

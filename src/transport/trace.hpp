@@ -1,11 +1,8 @@
-// Trace lines on the process's standard output (C stdio, not flushed).
+// What the trace may show of a request: credentials masked.
 #pragma once
 
 #include <string>
 #include <string_view>
-
-// printf to standard output; no prefix, no line feed added.
-int debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // A header line as it may be shown: the credentials of an Authorization line
 // become "****", keeping the scheme ("Authorization: Bearer ****").
