@@ -108,7 +108,7 @@ class Nginx:
     ca_file: str = ""
     process: subprocess.Popen | None = None
 
-    def start(self) -> "Nginx":
+    def start(self) -> Nginx:
         binary = shutil.which("nginx") or "/usr/sbin/nginx"
         tls = make_tls(self.folder / "tls")
         listing = self.folder / "www" / "client" / "v4" / RECORDS_PATH.lstrip("/")
@@ -124,17 +124,18 @@ class Nginx:
         # The first CPU for the server, the others for the measured client (measure.py).
         cpus = sorted(os.sched_getaffinity(0))
         affinity = f"worker_cpu_affinity 1{'0' * cpus[0]};" if len(cpus) >= 2 else ""
-        conf.write_text(_NGINX_CONF.format(user=user, affinity=affinity, dir=self.folder, http_port=http_port, https_port=https_port,
-                                           cert=tls.cert_file, key=tls.key_file))
+        conf.write_text(_NGINX_CONF.format(user=user, affinity=affinity, dir=self.folder, http_port=http_port,
+                                           https_port=https_port, cert=tls.cert_file, key=tls.key_file))
         self.process = subprocess.Popen([binary, "-c", str(conf), "-p", str(self.folder), "-e",
                                          str(self.folder / "error.log"), "-g", "daemon off;"],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         try:
             wait_for_port(http_port, "nginx")
             wait_for_port(https_port, "nginx")
-        except RuntimeError:
+        except RuntimeError as error:
             self.stop()
-            raise RuntimeError("nginx did not start: " + (self.folder / "error.log").read_text(errors="replace"))
+            raise RuntimeError("nginx did not start: " + (self.folder / "error.log").read_text(errors="replace")) \
+                from error
         self.http_url = f"http://127.0.0.1:{http_port}/client/v4"
         self.https_url = f"https://127.0.0.1:{https_port}/client/v4"
         self.ca_file = str(tls.ca_file)

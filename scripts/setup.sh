@@ -1,26 +1,94 @@
-# Installs what building and testing the module needs, skipping what is there.
-# Sourced by demo.sh and test.sh.
+# Installs what building and testing the module needs, skipping what is there,
+# into the project's own virtual environment. Sourced by demo.sh and test.sh.
+#
+# The interpreter, in this order:
+#   - an active virtual environment ($VIRTUAL_ENV): used as it is;
+#   - PYTHON=/path/to/a/venv/bin/python: that environment, used as it is;
+#   - PYTHON=python3.12 (any interpreter outside a virtual environment): the
+#     checkout's own environment .venv-3.12 is made from it;
+#   - otherwise python3, in the checkout's own environment .venv.
+# The pinned tools of requirements-dev.txt are installed there once (again only
+# when that file changes); the interpreter outside is never changed.
+# Afterwards: $PYTHON is the environment's interpreter, $VENV its folder,
+# $PYTAG its name for build folders (such as cpython-3.11), and its bin/ leads PATH.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-export PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
-PYTHON=${PYTHON:-python3}
+export PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_ROOT_USER_ACTION=ignore
 
-debian_packages=(build-essential pkg-config libcurl4-openssl-dev libjson-c-dev libssl-dev openssl
-                 libgtest-dev tinyproxy nginx-light)
-missing=()
-for package in "${debian_packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
+install_debian_packages() {
+    local packages=(build-essential pkg-config libcurl4-openssl-dev libjson-c-dev libssl-dev openssl
+                    libgtest-dev tinyproxy nginx-light ca-certificates python3-venv)
+    local missing=() package
+    for package in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     echo "Installing Debian packages: ${missing[*]}"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+}
 
-"$PYTHON" -m pip install -q --upgrade pip >/dev/null
-"$PYTHON" -m pip install -q cmake ninja scikit-build-core pytest pytest-forked mypy requests
-echo "Building and installing the module"
-"$PYTHON" -m pip install -q .
+# True when the interpreter runs inside a virtual environment.
+in_venv() { "$1" -c 'import sys; sys.exit(sys.prefix == sys.base_prefix)' 2>/dev/null; }
+
+# Makes (once) the checkout's environment for interpreter $1 in folder $2.
+make_venv() {
+    local base=$1 folder=$2
+    if [ ! -x "$folder/bin/python" ]; then
+        echo "Making the virtual environment $folder from $base"
+        "$base" -m venv "$folder"
+    fi
+}
+
+# Installs the pinned tools when requirements-dev.txt differs from what the
+# environment last got.
+install_tools() {
+    local stamp="$VENV/.qov-requirements" wanted
+    wanted=$(sha256sum requirements-dev.txt | cut -d' ' -f1)
+    [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wanted" ] && return 0
+    echo "Installing the pinned tools (requirements-dev.txt) into $VENV"
+    "$PYTHON" -m pip install -q -r requirements-dev.txt
+    echo "$wanted" >"$stamp"
+}
+
+# Builds and installs the module unless what it is built from (and the CMake
+# definitions in SKBUILD_CMAKE_DEFINE) is unchanged since the last install into
+# this environment. The build folder is kept per
+# interpreter, so a rebuild compiles only what changed.
+install_module() {
+    local stamp="$VENV/.qov-module" wanted
+    wanted=$({ echo "${SKBUILD_CMAKE_DEFINE:-}"
+               git ls-files -z --cached --others --exclude-standard -- src python stubs sandbox CMakeLists.txt \
+                   CMakePresets.json pyproject.toml 2>/dev/null | xargs -0 -r sha256sum; } | sha256sum | cut -d' ' -f1)
+    if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wanted" ] && "$PYTHON" -c 'import _qov' 2>/dev/null; then
+        return 0
+    fi
+    echo "Building and installing the module into $VENV"
+    "$PYTHON" -m pip install -q --no-build-isolation --no-deps --config-settings=build-dir="build/wheel-$PYTAG" .
+    echo "$wanted" >"$stamp"
+}
+
+install_debian_packages
+
+if [ -n "${VIRTUAL_ENV:-}" ] && [ -z "${PYTHON:-}" ]; then
+    VENV=$VIRTUAL_ENV
+elif [ -n "${PYTHON:-}" ]; then
+    base=$(command -v "$PYTHON") || { echo "PYTHON=$PYTHON: no such interpreter" >&2; exit 1; }
+    if in_venv "$base"; then
+        VENV=$("$base" -c 'import sys; print(sys.prefix)')
+    else
+        VENV="$PWD/.venv-$("$base" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+        make_venv "$base" "$VENV"
+    fi
+else
+    VENV="$PWD/.venv"
+    make_venv "$(command -v python3)" "$VENV"
+fi
+PYTHON="$VENV/bin/python"
+PYTAG=$("$PYTHON" -c 'import sys; print("%s-%d.%d" % (sys.implementation.name, *sys.version_info[:2]))')
+export PATH="$VENV/bin:$PATH" PYTHON VENV PYTAG
+install_tools
+install_module

@@ -39,7 +39,7 @@ class Answer:
 class _Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     disable_nagle_algorithm = True  # headers and body are two writes: no delayed-ACK stall
-    server: "_Server"
+    server: _Server
 
     def log_message(self, *args: object) -> None:  # keep the test output clean
         pass
@@ -82,7 +82,7 @@ class _Handler(BaseHTTPRequestHandler):
 
 class _Server(ThreadingHTTPServer):
     daemon_threads = True
-    owner: "ScriptedServer"
+    owner: ScriptedServer
 
     def handle_error(self, request, client_address) -> None:
         pass  # a client that gave up (a time-out test) is not the server's error

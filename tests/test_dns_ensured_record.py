@@ -85,7 +85,7 @@ def test_empty_zone_absent_reports_not_found(qov, zone):
 
 def test_exact_match_present_returns_the_listing_unchanged(qov, zone):
     seed(zone, ("A", "192.0.2.1"))
-    outcome = qov(f"""
+    outcome = qov("""
         c = Cloudflare(api_token=TOKEN, api_url=URL)
         c.zone, c.zone_id = ZONE, ZONE_ID
         listing = c.dns_get_records()

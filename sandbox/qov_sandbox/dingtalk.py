@@ -41,7 +41,8 @@ def _answer(errcode: int, errmsg: str) -> Reply:
 
 def _markdown_missing(field: str, code: int) -> Reply:
     return _answer(code, f"错误描述:参数 markdown --》 {field} 缺失，或者参数格式不正确; 解决方案:请填充上对应参数;"
-                         "参考链接:请参考本接口对应文档查看参数获取方式，或者在https://open.dingtalk.com/document/  搜索对应文档;")
+                         "参考链接:请参考本接口对应文档查看参数获取方式，"
+                         "或者在https://open.dingtalk.com/document/  搜索对应文档;")
 
 
 class DingTalkFake(FakeServer):

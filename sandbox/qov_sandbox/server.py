@@ -72,7 +72,7 @@ class Reply:
     headers: list[tuple[str, str]] = field(default_factory=list)
 
     @classmethod
-    def json(cls, status: int, payload, content_type: str = "application/json") -> "Reply":
+    def json(cls, status: int, payload, content_type: str = "application/json") -> Reply:
         body = json.dumps(payload, separators=(",", ":"), ensure_ascii=False).encode()
         return cls(status, body, [("Content-Type", content_type)])
 
@@ -94,7 +94,7 @@ class FakeServer:
         self._thread: threading.Thread | None = None
 
     # -- lifecycle -------------------------------------------------------
-    def start(self) -> "FakeServer":
+    def start(self) -> FakeServer:
         if self._httpd is None:
             httpd = _HTTPServer((self.host, self.requested_port), _Handler)
             httpd.fake = self
