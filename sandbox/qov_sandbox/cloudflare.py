@@ -2,9 +2,10 @@
 DNS records, three zone settings and cache purge.
 
 Like the service it limits each token to `rate_limit` requests per window of
-`rate_window` seconds (1,200 per 5 minutes unless told otherwise; 0 turns the
-limit off): every answer carries the `Ratelimit` and `Ratelimit-Policy`
-headers, and a request over the quota gets 429 (code 971) with `Retry-After`.
+`rate_window` seconds (1,200 per 5 minutes unless the constructor or the seed
+says otherwise, the constructor winning; 0 turns the limit off): every answer
+carries the `Ratelimit` and `Ratelimit-Policy` headers, and a request over the
+quota gets 429 (code 971) with `Retry-After`.
 Tokens may be scoped to zones and rights (see token_scopes); a token without
 the right gets 403 (code 10000).
 
