@@ -3,6 +3,7 @@ settings to use, serves HTTP or HTTPS with a CA file it names, journals each
 request, and stops with status 0 on Ctrl-C or SIGTERM."""
 from __future__ import annotations
 
+import http.client
 import json
 import os
 import queue
@@ -14,11 +15,11 @@ import threading
 import time
 import urllib.request
 from pathlib import Path
-from urllib.error import URLError
+from urllib.error import HTTPError, URLError
 
 import pytest
 
-from qov_sandbox import dingtalk_sign
+from qov_sandbox import CloudflareFake, DingTalkFake, dingtalk_sign, read_seed
 
 SANDBOX_DIR = str(Path(__file__).parent.parent / "sandbox")
 SEED = {
@@ -40,8 +41,11 @@ class SandboxProcess:
         self._lines: queue.Queue[str | None] = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
         self.settings: dict[str, str] = {}
+        self.notes: list[str] = []
         while (line := self.next_line()) != "ready":
-            if "=" in line and not line.startswith("#"):
+            if line.startswith("#"):
+                self.notes.append(line)
+            elif "=" in line:
                 key, value = line.split("=", 1)
                 self.settings[key] = value
 
@@ -139,5 +143,222 @@ def test_https_sandbox_writes_and_names_its_ca_file(seed_file, tmp_path, where):
         status, rest = sandbox.stop(signal.SIGTERM)
         assert status == 0 and rest[-1] == "# stopped"
         assert ca_file.is_file() == (where == "named")  # a temporary CA goes with the sandbox
+    finally:
+        sandbox.kill()
+
+
+# -- the services' limits, talked to directly ----------------------------------------
+ZONE_COM, ZONE_ORG = "023e105f4ecef8ad9ca31a8372d0c353", "4fa0e9c2b7d15a3e8c6f1d2b9a7e5c30"
+THROTTLED = {"success": False, "errors": [{"code": 971, "message": "Please wait and consider throttling your "
+                                                                   "request speed"}]}
+
+
+class Clock:
+    """A hand-moved monotonic clock for the fakes' limits."""
+
+    def __init__(self) -> None:
+        self.now = 1000.0
+
+    def __call__(self) -> float:
+        return self.now
+
+
+def call(fake, method: str, path: str, token: str | None = "test-token", body=None, source: str = "127.0.0.1"):
+    """(status, headers, parsed body) of one request to a fake, from `source`."""
+    connection = http.client.HTTPConnection(fake.host, fake.port, timeout=10, source_address=(source, 0))
+    headers = {"Content-Type": "application/json"}
+    if token is not None:
+        headers["Authorization"] = f"Bearer {token}"
+    try:
+        connection.request(method, path, body=None if body is None else json.dumps(body), headers=headers)
+        reply = connection.getresponse()
+        return reply.status, reply.headers, json.loads(reply.read())
+    finally:
+        connection.close()
+
+
+@pytest.fixture
+def cloudflare_fake():
+    fake = CloudflareFake(tokens=(), seed=read_seed(), rate_limit=2, rate_window=60)
+    fake.clock = Clock()
+    fake.add_token("read-only", rights=["dns_records:read", "zone_settings:read"])
+    fake.add_token("org-only", zones=["example.org"])
+    with fake:
+        yield fake
+
+
+def test_cloudflare_rate_limit_counts_per_token_and_window(cloudflare_fake):
+    zones = "/client/v4/zones"
+    seen = [call(cloudflare_fake, "GET", zones) for _ in range(3)]
+    assert [(status, h["Ratelimit"], h["Ratelimit-Policy"], h["Retry-After"]) for status, h, _ in seen] == [
+        (200, '"default";r=1;t=60', '"default";q=2;w=60', None),
+        (200, '"default";r=0;t=60', '"default";q=2;w=60', None),
+        (429, '"default";r=0;t=60', '"default";q=2;w=60', "60")]
+    assert seen[2][2] == THROTTLED
+    status, headers, _ = call(cloudflare_fake, "GET", zones, token="nobody")  # refused, but counted apart
+    assert (status, headers["Ratelimit"]) == (403, '"default";r=1;t=60')
+    cloudflare_fake.clock.now += 59.5
+    assert call(cloudflare_fake, "GET", zones)[1]["Retry-After"] == "1"
+    cloudflare_fake.clock.now += 0.5  # the window has passed: a full quota again
+    status, headers, _ = call(cloudflare_fake, "GET", zones)
+    assert (status, headers["Ratelimit"]) == (200, '"default";r=1;t=60')
+    cloudflare_fake.set_rate_limit(0)
+    assert "Ratelimit" not in call(cloudflare_fake, "GET", zones)[1]
+
+
+def _denied(page: str) -> dict:
+    return {"success": False, "errors": [{"code": 10000, "message": "Authentication error",
+                                          "documentation_url": "https://developers.cloudflare.com/api/resources/"
+                                                               + page}]}
+
+
+def _invalid(code: int, message: str, chain: tuple[int, str] | None = None) -> dict:
+    error = {"code": code, "message": message}
+    if chain:
+        error["error_chain"] = [{"code": chain[0], "message": chain[1]}]
+    return {"success": False, "errors": [error], "messages": [], "result": None}
+
+
+RECORDS = f"/client/v4/zones/{ZONE_COM}/dns_records"
+SETTING = f"/client/v4/zones/{ZONE_COM}/settings/ssl"
+
+
+@pytest.mark.parametrize("token, method, path, body, status, answer", [
+    ("dns-only-token", "GET", RECORDS, None, 200, None),
+    ("dns-only-token", "POST", RECORDS, {"type": "A", "name": "x", "content": "192.0.2.1"}, 200, None),
+    ("dns-only-token", "GET", SETTING, None, 403, _denied("zones/subresources/settings/methods/get/")),
+    ("dns-only-token", "PATCH", SETTING, {"value": "strict"}, 403,
+     _denied("zones/subresources/settings/methods/edit/")),
+    ("dns-only-token", "POST", f"/client/v4/zones/{ZONE_COM}/purge_cache", {"purge_everything": True}, 403,
+     _denied("cache/methods/purge/")),
+    ("read-only", "GET", SETTING, None, 200, None),
+    ("read-only", "DELETE", RECORDS + "/" + "0" * 32, None, 403, _denied("dns/subresources/records/methods/delete/")),
+    ("org-only", "GET", RECORDS, None, 403, _denied("dns/subresources/records/methods/list/")),
+    ("org-only", "GET", f"/client/v4/zones/{ZONE_ORG}/dns_records", None, 200, None),
+    ("other", "GET", RECORDS, None, 403, _invalid(9109, "Invalid access token")),
+    (None, "GET", RECORDS, None, 400, {"success": False, "errors": [
+        {"code": 9106, "message": "Missing X-Auth-Key, X-Auth-Email or Authorization headers"}]}),
+    ("test-token", "POST", RECORDS, {"type": "TXT", "name": "x", "content": "y", "proxied": True}, 400,
+     _invalid(1004, "DNS Validation Error", (9004, "This record type cannot be proxied."))),
+    ("test-token", "POST", RECORDS, {"type": "A", "name": "x", "content": "192.0.2.1", "ttl": 5}, 400,
+     _invalid(1004, "DNS Validation Error", (9021, "TTL must be between 60 and 86400 seconds, or 1 for Automatic."))),
+])
+def test_cloudflare_answers_each_token_within_its_rights(cloudflare_fake, token, method, path, body, status, answer):
+    cloudflare_fake.set_rate_limit(0)
+    seen_status, _, seen = call(cloudflare_fake, method, path, token=token, body=body)
+    assert seen_status == status
+    assert seen == answer if answer is not None else seen["success"] is True
+
+
+def test_cloudflare_lists_only_the_zones_a_token_reaches(cloudflare_fake):
+    names = {token: [z["name"] for z in call(cloudflare_fake, "GET", "/client/v4/zones", token=token)[2]["result"]]
+             for token in ("test-token", "org-only")}
+    assert names == {"test-token": ["example.com", "example.org"], "org-only": ["example.org"]}
+
+
+@pytest.mark.parametrize("content, stored", [
+    ("v=spf1 -all", "v=spf1 -all"),  # a short content stays as written
+    ("a" * 255, "a" * 255),
+    ("a" * 600, '"{}" "{}" "{}"'.format("a" * 255, "a" * 255, "a" * 90)),
+    ("é" * 200, '"{}" "{}"'.format("é" * 127, "é" * 73)),  # split where a character ends
+    ('"{}" "b"'.format("q" * 300), '"{}" "{}" "b"'.format("q" * 255, "q" * 45)),
+    ('say "hi" ' + "z" * 300, '"say \\"hi\\" {}" "{}"'.format("z" * 246, "z" * 54)),
+])
+def test_cloudflare_stores_and_lists_long_txt_contents_as_quoted_strings(cloudflare_fake, content, stored):
+    cloudflare_fake.set_rate_limit(0)
+    body = {"type": "TXT", "name": "long", "content": content}
+    status, _, created = call(cloudflare_fake, "POST", RECORDS, body=body)
+    listed = call(cloudflare_fake, "GET", RECORDS + "?type=TXT&name=long.example.com")[2]["result"]
+    assert (status, created["result"]["content"], [r["content"] for r in listed]) == (200, stored, [stored])
+    again = call(cloudflare_fake, "POST", RECORDS, body={**body, "content": stored})  # the same strings
+    assert (again[0], again[2]["errors"][0]["code"]) == (400, 81058)
+
+
+@pytest.mark.parametrize("path, per_page, status", [
+    ("/client/v4/zones", "4", 400), ("/client/v4/zones", "5", 200), ("/client/v4/zones", "50", 200),
+    ("/client/v4/zones", "51", 400), (RECORDS, "0", 400), (RECORDS, "1", 200), (RECORDS, "5000000", 200),
+    (RECORDS, "5000001", 400), (RECORDS, "ten", 400), (RECORDS, "2.5", 400),
+])
+def test_cloudflare_refuses_per_page_outside_the_documented_range(cloudflare_fake, path, per_page, status):
+    cloudflare_fake.set_rate_limit(0)
+    seen_status, _, seen = call(cloudflare_fake, "GET", f"{path}?per_page={per_page}")
+    assert seen_status == status
+    if status == 400:
+        low, high = (5, 50) if path.endswith("zones") else (1, 5000000)
+        assert seen == _invalid(1001, f"per_page must be an integer from {low} to {high}")
+
+
+def robot_says(fake, token: str, message: dict, source: str = "127.0.0.1") -> dict:
+    status, _, answer = call(fake, "POST", f"/robot/send?access_token={token}", None, message, source)
+    assert status == 200  # the robot answers 200 whatever it thinks
+    return answer
+
+
+def text(content: str) -> dict:
+    return {"msgtype": "text", "text": {"content": content}}
+
+
+TOO_FAST = {"errcode": 130101, "errmsg": "send too fast, exceed 2 times per minute"}
+OK = {"errcode": 0, "errmsg": "ok"}
+
+
+def test_robot_refuses_the_send_over_its_rate_and_then_blocks():
+    with DingTalkFake(robots={"a": None, "b": None}, rate_limit=2, rate_window=60, rate_block=120) as fake:
+        fake.pace_clock = clock = Clock()
+        answers = [robot_says(fake, "a", text(str(i))) for i in range(3)]
+        assert answers == [OK, OK, TOO_FAST]
+        assert robot_says(fake, "b", text("other robot")) == OK
+        clock.now += 61  # the window has passed, the block has not
+        assert robot_says(fake, "a", text("still blocked")) == TOO_FAST
+        clock.now += 60
+        assert robot_says(fake, "a", text("free again")) == OK
+        assert [m["text"]["content"] for m in fake.messages] == ["0", "1", "other robot", "free again"]
+
+
+@pytest.mark.parametrize("guard, message, source, answer", [
+    ({"keywords": ["alert"]}, text("alert: disk full"), "127.0.0.1", OK),
+    ({"keywords": ["alert"]}, text("disk full"), "127.0.0.1", {"errcode": 310000, "errmsg": "keywords not in content"}),
+    ({"keywords": ["alert", "告警"]}, {"msgtype": "markdown", "markdown": {"title": "告警", "text": "disk"}},
+     "127.0.0.1", OK),
+    ({"ips": ["127.0.0.2"]}, text("hi"), "127.0.0.2", OK),
+    ({"ips": ["127.0.0.2"]}, text("hi"), "127.0.0.1",
+     {"errcode": 310000, "errmsg": "ip 127.0.0.1 not in whitelist"}),
+])
+def test_robot_secured_by_keywords_or_ip_instead_of_a_signature(guard, message, source, answer):
+    with DingTalkFake(robots={}) as fake:
+        fake.add_robot("guarded", None, **guard)
+        assert robot_says(fake, "guarded", message, source) == answer
+        assert len(fake.messages) == (1 if answer == OK else 0)
+
+
+def test_sandbox_takes_its_limits_from_the_seed_and_the_command_line(tmp_path):
+    seed = {"cloudflare": {**SEED["cloudflare"], "rate_limit": {"requests": 1, "seconds": 30},
+                           "tokens": ["seed-token", {"token": "dns-only", "rights": ["dns_records:edit"]}]},
+            "dingtalk": {"rate_limit": {"messages": 1, "seconds": 60, "block_seconds": 5},
+                         "robots": {"seed-robot": None, "keyword-robot": {"keywords": ["ci"]}}}}
+    path = tmp_path / "seed.json"
+    path.write_text(json.dumps(seed))
+    sandbox = SandboxProcess("--seed", str(path), "--cloudflare-limit", "2/45")
+    try:
+        assert sandbox.notes == [
+            "# another Cloudflare token: dns-only rights=dns_records:edit zones=all",
+            "# zone sandbox.test id=0123456789abcdef0123456789abcdef status=active",
+            "# another robot: token=keyword-robot secret= keywords=ci",
+            "# Cloudflare rate limit: 2 requests per 45 s per token",
+            "# DingTalk rate limit: 1 messages per 60 s per robot, then 5 s refused"]
+        url = sandbox.settings["CLOUDFLARE_API_URL"] + "/zones"
+        assert [fetch(url, Authorization="Bearer seed-token")["success"] for _ in range(2)] == [True, True]
+        with pytest.raises(HTTPError) as refused:
+            fetch(url, Authorization="Bearer seed-token")
+        assert (refused.value.code, json.loads(refused.value.read())) == (429, THROTTLED)
+        assert 40 <= int(refused.value.headers["Retry-After"]) <= 45  # the window opened with the first request
+        robot = sandbox.settings["QOV_DINGTALK_URL"] + "/robot/send?access_token=seed-robot"
+        answers = []
+        for _ in range(2):
+            request = urllib.request.Request(robot, data=json.dumps(text("hi")).encode(),
+                                             headers={"Content-Type": "application/json"})
+            with urllib.request.urlopen(request, timeout=10) as reply:
+                answers.append(json.loads(reply.read()))
+        assert answers == [OK, {"errcode": 130101, "errmsg": "send too fast, exceed 1 times per minute"}]
     finally:
         sandbox.kill()

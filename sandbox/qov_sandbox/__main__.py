@@ -2,6 +2,8 @@
 
     python -m qov_sandbox [--https] [--cloudflare-port N] [--dingtalk-port N]
                           [--seed FILE] [--ca-file PATH] [--txt-quoted]
+                          [--cloudflare-limit N/SECONDS] [--robot-limit N/SECONDS]
+                          [--robot-block SECONDS]
 
 Both fakes are seeded from FILE (default: the shipped seed.json). Once both
 listen, the sandbox prints shell-style settings, one per line:
@@ -23,6 +25,13 @@ service's error code where it refused, e.g.
 
 --https serves both fakes over TLS with a throwaway CA, written to PATH when
 --ca-file is given (which implies --https), else to a temporary folder.
+
+The services' limits are on as the services set them, unless the seed's
+"rate_limit" entries or these options say otherwise (0 turns a limit off):
+--cloudflare-limit, requests per token per window (1200/300: 1,200 per 5
+minutes; over it, 429 with Retry-After); --robot-limit, messages per robot in
+any window (20/60; over it, errcode 130101) and --robot-block, how long the
+robot then refuses everything (600 s).
 SIGINT (Ctrl-C) or SIGTERM stops the sandbox with exit status 0.
 """
 from __future__ import annotations
@@ -35,6 +44,8 @@ import tempfile
 import threading
 from pathlib import Path
 
+from . import cloudflare as cloudflare_service
+from . import dingtalk as dingtalk_service
 from .cloudflare import CloudflareFake
 from .dingtalk import DingTalkFake
 from .seed import SEED_PATH, read_seed
@@ -49,7 +60,36 @@ def _arguments(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("--seed", type=Path, default=SEED_PATH, metavar="FILE")
     parser.add_argument("--ca-file", type=Path, metavar="PATH", help="where to write the CA certificate")
     parser.add_argument("--txt-quoted", action="store_true", help="hand TXT contents back in double quotes")
+    parser.add_argument("--cloudflare-limit", type=_rate, metavar="N/SECONDS",
+                        help="requests per token per window (default 1200/300; 0: no limit)")
+    parser.add_argument("--robot-limit", type=_rate, metavar="N/SECONDS",
+                        help="messages per robot in any window (default 20/60; 0: no limit)")
+    parser.add_argument("--robot-block", type=_seconds, metavar="SECONDS",
+                        help="how long a robot refuses after its limit (default 600)")
     return parser.parse_args(argv)
+
+
+def _rate(text: str) -> tuple[int, float | None]:
+    """"N/SECONDS", or "N" for the service's own window; "0" turns the limit off."""
+    count, _, seconds = text.partition("/")
+    try:
+        limit = int(count)
+        window = float(seconds) if seconds else None
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not N/SECONDS: {text!r}") from None
+    if limit < 0 or (window is not None and not window > 0):
+        raise argparse.ArgumentTypeError(f"needs N >= 0 and SECONDS > 0: {text!r}")
+    return limit, window
+
+
+def _seconds(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number of seconds: {text!r}") from None
+    if not value >= 0:
+        raise argparse.ArgumentTypeError(f"needs SECONDS >= 0: {text!r}")
+    return value
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -78,10 +118,19 @@ def main(argv: list[str] | None = None) -> int:
                                 port=args.cloudflare_port, log=say)
     if not cloudflare.tokens:
         cloudflare.add_token("test-token")
-    dingtalk = DingTalkFake(robots={}, tls=tls, port=args.dingtalk_port, log=say)
+    if args.cloudflare_limit is not None:
+        limit, window = args.cloudflare_limit
+        cloudflare.set_rate_limit(limit, window or cloudflare_service.RATE_WINDOW)
+    dingtalk = DingTalkFake(robots={}, tls=tls, port=args.dingtalk_port, log=say,
+                            rate_limit=dingtalk_service.RATE_LIMIT)
     dingtalk.load_seed(seed)
     if not dingtalk.robots:
         dingtalk.add_robot("robot-token", "robot-secret")
+    if args.robot_limit is not None or args.robot_block is not None:
+        limit, window, block = dingtalk.rate_limit or (0, dingtalk_service.RATE_WINDOW, dingtalk_service.RATE_BLOCK)
+        if args.robot_limit is not None:
+            limit, window = args.robot_limit[0], args.robot_limit[1] or dingtalk_service.RATE_WINDOW
+        dingtalk.set_rate_limit(limit, window, block if args.robot_block is None else args.robot_block)
     try:
         cloudflare.start()
         dingtalk.start()
@@ -106,11 +155,19 @@ def _announce(say, cloudflare: CloudflareFake, dingtalk: DingTalkFake, ca_file: 
     if ca_file is not None:
         say(f"CURL_CA_BUNDLE={ca_file}")
     for token in cloudflare.tokens[1:]:
-        say(f"# another Cloudflare token: {token}")
+        say(f"# another Cloudflare token: {token} {cloudflare.scope(token).describe()}")
     for zone in cloudflare.zones():
         say(f"# zone {zone['name']} id={zone['id']} status={zone['status']}")
     for token, other_secret in other_robots:
-        say(f"# another robot: token={token} secret={other_secret or ''}")
+        guard = dingtalk.guard(token).describe()
+        say(f"# another robot: token={token} secret={other_secret or ''}" + (f" {guard}" if guard else ""))
+    if guard := dingtalk.guard(robot).describe():
+        say(f"# the robot's security besides its secret: {guard}")
+    quota = cloudflare.rate_limit
+    say("# Cloudflare rate limit: " + (f"{quota[0]} requests per {quota[1]:g} s per token" if quota else "off"))
+    pace = dingtalk.rate_limit
+    say("# DingTalk rate limit: " + (f"{pace[0]} messages per {pace[1]:g} s per robot, then {pace[2]:g} s refused"
+                                     if pace else "off"))
     say("ready")
 
 

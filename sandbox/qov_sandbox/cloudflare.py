@@ -1,15 +1,30 @@
 """A stateful stand-in for the Cloudflare API v4 under /client/v4: zone lookup,
 DNS records, three zone settings and cache purge.
 
+Like the service it limits each token to `rate_limit` requests per window of
+`rate_window` seconds (1,200 per 5 minutes unless the constructor or the seed
+says otherwise, the constructor winning; 0 turns the limit off): every answer
+carries the `Ratelimit` and `Ratelimit-Policy` headers, and a request over the
+quota gets 429 (code 971) with `Retry-After`.
+Tokens may be scoped to zones and rights (see token_scopes); a token without
+the right gets 403 (code 10000).
+
 Choices where the service's behaviour is not pinned down publicly:
 - Query strings are decoded as HTML forms (urllib.parse.parse_qsl): "%XX"
   escapes are decoded and a raw "+" means a space, as in the service's
   front end. Send "%2B" for a literal plus.
-- Checks run in this order: route (7000; 7003 for a malformed identifier),
+- Checks run in this order: the rate limit (counted per bearer token, for
+  every request), route (7000; 7003 for a malformed identifier),
   Authorization header (9106, 6003/6111, 9109), then the zone: an unknown but
-  well-formed zone id gets the same 400/7003 as a malformed one.
+  well-formed zone id gets the same 400/7003 as a malformed one; then the
+  token's rights (10000).
+- The quota's window opens with a token's first request and lasts
+  `rate_window` seconds; refused requests do not count.
 - Without `order`, lists come in creation order; `total_pages` is at least 1.
-- Out-of-range `page`/`per_page` values are clamped, unparsable ones ignored.
+- A `per_page` outside the documented range (zones 5-50, records
+  1-5,000,000) or not a whole number is refused (400, code 1001, the code
+  being the fake's choice); an out-of-range `page` is clamped, an
+  unparsable one ignored.
 """
 from __future__ import annotations
 
@@ -19,12 +34,16 @@ import math
 import re
 import secrets
 import threading
+import time
+from collections.abc import Callable
 from datetime import datetime, timezone
 
 from . import cloudflare_errors as err
 from . import dns_records as dns
+from .limits import Quota, WindowQuota
 from .seed import read_seed
 from .server import FakeServer, JournalEntry, Reply
+from .token_scopes import TokenScope, token_entry
 
 PREFIX = "/client/v4"
 _ID = re.compile(r"[0-9a-fA-F]{32}")
@@ -37,24 +56,36 @@ SETTINGS = {  # setting -> (default value, allowed values)
 NAME_SERVERS = ["ada.ns.cloudflare.com", "bob.ns.cloudflare.com"]
 ZONE_ORDER = frozenset({"name", "status", "account.id", "account.name"})
 RECORD_ORDER = frozenset({"type", "name", "content", "ttl", "proxied"})
+RATE_LIMIT, RATE_WINDOW = 1200, 300  # the service's: requests per token per 5 minutes
+_DOCS = "https://developers.cloudflare.com/api/resources/"
 
 
 def _now() -> str:
     return datetime.now(timezone.utc).strftime("%Y-%m-%dT%H:%M:%S.%fZ")
 
 
-def _int(text: str | None, default: int, low: int, high: int | None) -> int:
+def _page(text: str | None) -> int:
     try:
-        value = int(text) if text is not None else default
+        return max(1, int(text)) if text is not None else 1
     except ValueError:
-        value = default
-    value = max(low, value)
-    return min(high, value) if high is not None else value
+        return 1
+
+
+def _per_page(text: str | None, default: int, low: int, high: int) -> int:
+    if text is None:
+        return default
+    try:
+        value = int(text)
+    except ValueError:
+        raise err.per_page_out_of_range(low, high) from None
+    if not low <= value <= high:
+        raise err.per_page_out_of_range(low, high)
+    return value
 
 
 def _paginate(items: list, params: dict, default: int, low: int, high: int) -> tuple[list, dict]:
-    page = _int(params.get("page"), 1, 1, None)
-    per_page = _int(params.get("per_page"), default, low, high)
+    page = _page(params.get("page"))
+    per_page = _per_page(params.get("per_page"), default, low, high)
     chunk = items[(page - 1) * per_page: page * per_page]
     info = {"page": page, "per_page": per_page, "count": len(chunk), "total_count": len(items),
             "total_pages": max(1, math.ceil(len(items) / per_page))}
@@ -93,9 +124,14 @@ class CloudflareFake(FakeServer):
     name = "cloudflare"
 
     def __init__(self, tokens=("test-token",), tls=None, txt_quoted: bool = False, seed=None, *,
+                 rate_limit: int | None = None, rate_window: float = RATE_WINDOW,
                  host: str = "127.0.0.1", port: int = 0, log=None) -> None:
         super().__init__(tls=tls, host=host, port=port, log=log)
-        self.tokens = list(tokens)
+        self.tokens: list[str] = []
+        self._scopes: dict[str, TokenScope] = {}
+        self.clock = time.monotonic  # the rate limit's notion of now, in seconds
+        self._quota: WindowQuota | None = None
+        self.set_rate_limit(RATE_LIMIT, RATE_WINDOW)
         self.txt_quoted = txt_quoted  # hand TXT contents back in double quotes, as the service now does
         self.account = {"id": secrets.token_hex(16), "name": "Sandbox Account"}
         self._lock = threading.RLock()
@@ -103,18 +139,44 @@ class CloudflareFake(FakeServer):
         self._records: dict[str, list[dict]] = {}
         self._settings: dict[str, dict[str, dict]] = {}
         self._purges: dict[str, int] = {}
+        for token in tokens:
+            self.add_token(token)
         if seed is not None:
             self.load_seed(seed)
+        if rate_limit is not None:  # given here, it wins over the seed's
+            self.set_rate_limit(rate_limit, rate_window)
 
     @property
     def api_url(self) -> str:
         return self.base_url + PREFIX
 
     # -- seeding and reading state (no validation, no HTTP) ----------------------
-    def add_token(self, token: str) -> None:
+    def add_token(self, token: str, zones=None, rights=None) -> None:
+        """Accept `token`, limited to `zones` (names or ids) and `rights` (see
+        token_scopes.RIGHTS) when given; adding it again replaces its scope."""
+        self._accept_token(token, TokenScope.of(zones, rights))
+
+    def _accept_token(self, token: str, scope: TokenScope) -> None:
         with self._lock:
             if token not in self.tokens:
                 self.tokens.append(token)
+            self._scopes[token] = scope
+
+    def scope(self, token: str) -> TokenScope:
+        with self._lock:
+            return self._scopes[token]
+
+    def set_rate_limit(self, requests: int | None, seconds: float = RATE_WINDOW) -> None:
+        """`requests` per token per window of `seconds`; 0 or None turns the limit off."""
+        self._quota = WindowQuota(requests, seconds, self._now) if requests else None
+
+    def _now(self) -> float:
+        return self.clock()  # looked up at each call: tests replace the clock
+
+    @property
+    def rate_limit(self) -> tuple[int, float] | None:
+        quota = self._quota
+        return (quota.limit, quota.window) if quota is not None else None
 
     def add_zone(self, name: str, id: str | None = None, status: str = "active") -> str:  # noqa: A002
         zone_id = id or secrets.token_hex(16)
@@ -146,7 +208,10 @@ class CloudflareFake(FakeServer):
     def add_record(self, zone_id: str, type: str, name: str, content: str, ttl: int = 1,  # noqa: A002
                    proxied: bool = False, priority: int | None = None, id: str | None = None) -> str:  # noqa: A002
         """Store a record as given, without the API's checks (an MX without a
-        priority gets 10). Relative names are completed with the zone name."""
+        priority gets 10, a TXT content over 255 bytes is split as the service
+        splits it). Relative names are completed with the zone name."""
+        if type.upper() == "TXT":
+            content = dns.stored_txt(content)
         with self._lock:
             zone = self._zones[zone_id]
             data = {"type": type.upper(), "name": dns.qualify(name, zone["name"]), "content": content,
@@ -160,7 +225,8 @@ class CloudflareFake(FakeServer):
             return copy.deepcopy(list(self._zones.values()))
 
     def records(self, zone_id: str) -> list[dict]:
-        """Records in listing order, contents as written (never quoted)."""
+        """Records in listing order, contents as stored: as written, never
+        quoted, except a TXT content over 255 bytes (several quoted strings)."""
         with self._lock:
             return [dns.present(r, False) for r in self._records[zone_id]]
 
@@ -181,8 +247,11 @@ class CloudflareFake(FakeServer):
         path of a JSON file; a whole seed or just its "cloudflare" part)."""
         data = read_seed(seed)
         data = data.get("cloudflare", data)
-        for token in data.get("tokens", []):
-            self.add_token(token)
+        for entry in data.get("tokens", []):
+            self._accept_token(*token_entry(entry))
+        if "rate_limit" in data:
+            limit = data["rate_limit"] or {}
+            self.set_rate_limit(limit.get("requests", 0), limit.get("seconds", RATE_WINDOW))
         if "account" in data:
             self.account = dict(data["account"])
         for zone in data.get("zones", []):
@@ -210,18 +279,37 @@ class CloudflareFake(FakeServer):
 
     # -- HTTP ---------------------------------------------------------------
     def outcome(self, reply: Reply) -> str:
-        """The first error's code and message of a refused request."""
+        """The first error's code and message of a refused request, and the
+        first link of its error chain."""
         try:
             errors = json.loads(reply.body)["errors"]
-            return f"error {errors[0]['code']}: {errors[0]['message']}" if errors else ""
-        except (ValueError, KeyError, TypeError, IndexError):
+            if not errors:
+                return ""
+            said = f"error {errors[0]['code']}: {errors[0]['message']}"
+            chain = errors[0].get("error_chain") or []
+            return said + (f" ({chain[0]['code']}: {chain[0]['message']})" if chain else "")
+        except (ValueError, KeyError, TypeError, IndexError, AttributeError):
             return ""
 
     def handle(self, request: JournalEntry) -> Reply:
+        quota = self._take_quota(request)
         try:
-            return self._route(request)
+            if quota is not None and not quota.allowed:
+                raise err.rate_limited()
+            reply = self._route(request)
         except err.ApiError as error:
-            return Reply.json(error.status, error.envelope())
+            reply = Reply.json(error.status, error.envelope())
+        if quota is not None:
+            reply.headers.extend(quota.headers())
+        return reply
+
+    def _take_quota(self, request: JournalEntry) -> Quota | None:
+        quota = self._quota
+        if quota is None:
+            return None
+        header = (request.headers.get("Authorization") or "").strip()
+        match = _BEARER.fullmatch(header)
+        return quota.take(match.group(1) if match else header)
 
     def _route(self, request: JournalEntry) -> Reply:
         path = request.url_path
@@ -231,55 +319,68 @@ class CloudflareFake(FakeServer):
         if parts[0] != "zones":
             raise err.no_route()
         if len(parts) == 1:
-            return self._dispatch(request, {"GET": self._list_zones})
+            return self._dispatch(request, {"GET": (self._list_zones, "zone:read", "zones/methods/list/")})
         zone_id, rest = parts[1], parts[2:]
         if not _ID.fullmatch(zone_id):
             raise err.bad_identifier(path)
+        # method -> (handler, the right it needs, its documentation page below _DOCS)
+        records, settings = "dns/subresources/records/methods/", "zones/subresources/settings/methods/"
+        handlers: dict[str, tuple[Callable[..., Reply], str, str]]
         if not rest:
-            handlers = {"GET": self._get_zone}
+            handlers = {"GET": (self._get_zone, "zone:read", "zones/methods/get/")}
         elif rest == ["dns_records"]:
-            handlers = {"GET": self._list_records, "POST": self._create_record}
+            handlers = {"GET": (self._list_records, "dns_records:read", records + "list/"),
+                        "POST": (self._create_record, "dns_records:edit", records + "create/")}
         elif len(rest) == 2 and rest[0] == "dns_records":
             if not _ID.fullmatch(rest[1]):
                 raise err.bad_identifier(path)
-            handlers = {"GET": self._get_record, "PUT": self._put_record, "PATCH": self._patch_record,
-                        "DELETE": self._delete_record}
+            handlers = {"GET": (self._get_record, "dns_records:read", records + "get/"),
+                        "PUT": (self._put_record, "dns_records:edit", records + "update/"),
+                        "PATCH": (self._patch_record, "dns_records:edit", records + "edit/"),
+                        "DELETE": (self._delete_record, "dns_records:edit", records + "delete/")}
         elif rest == ["settings"]:
-            handlers = {"GET": self._list_settings}
+            handlers = {"GET": (self._list_settings, "zone_settings:read", settings + "get/")}
         elif len(rest) == 2 and rest[0] == "settings":
-            handlers = {"GET": self._get_setting, "PATCH": self._patch_setting}
+            handlers = {"GET": (self._get_setting, "zone_settings:read", settings + "get/"),
+                        "PATCH": (self._patch_setting, "zone_settings:edit", settings + "edit/")}
         elif rest == ["purge_cache"]:
-            handlers = {"POST": self._purge}
+            handlers = {"POST": (self._purge, "cache_purge:edit", "cache/methods/purge/")}
         else:
             raise err.no_route()
         return self._dispatch(request, handlers, path, zone_id, rest[1:2])
 
     def _dispatch(self, request: JournalEntry, handlers: dict, path: str = "",
                   zone_id: str | None = None, args: list[str] = ()) -> Reply:
-        handler = handlers.get(request.method)
-        if handler is None:
+        if request.method not in handlers:
             raise err.method_not_allowed()
-        self._authorize(request)
+        handler, right, page = handlers[request.method]
+        scope = self._authorize(request)
         with self._lock:
             if zone_id is None:
-                return handler(request)
+                return handler(request, scope)
             zone = self._zones.get(zone_id)
             if zone is None:
                 raise err.bad_identifier(path)
+            if not scope.may(zone, right):
+                raise err.permission_denied(_DOCS + page)
             return handler(request, zone, *args)
 
-    def _authorize(self, request: JournalEntry) -> None:
+    def _authorize(self, request: JournalEntry) -> TokenScope:
         header = request.headers.get("Authorization")
         if header is None:
             raise err.missing_auth()
         match = _BEARER.fullmatch(header.strip())
         if match is None:
             raise err.malformed_auth()
-        if match.group(1) not in self.tokens:
+        with self._lock:
+            scope = self._scopes.get(match.group(1))
+        if scope is None:
             raise err.invalid_token()
+        return scope
 
     # -- zones ----------------------------------------------------------------
-    def _list_zones(self, request: JournalEntry) -> Reply:
+    def _list_zones(self, request: JournalEntry, scope: TokenScope) -> Reply:
+        """Zones the token reaches with some right; others are left out, not refused."""
         params = request.params
         tests = {
             "name": lambda z, v: z["name"] == v.strip().rstrip(".").lower(),
@@ -289,7 +390,8 @@ class CloudflareFake(FakeServer):
         }
         active = [(test, params[key]) for key, test in tests.items() if key in params]
         combine = any if params.get("match") == "any" else all
-        zones = [z for z in self._zones.values() if not active or combine(t(z, v) for t, v in active)]
+        zones = [z for z in self._zones.values()
+                 if scope.may(z, "zone:read") and (not active or combine(t(z, v) for t, v in active))]
         zones = _order(zones, params, ZONE_ORDER)
         chunk, info = _paginate(zones, params, default=20, low=5, high=50)
         return _ok(copy.deepcopy(chunk), info)

@@ -1,11 +1,13 @@
 """Envelopes and errors of the Cloudflare API v4 as the fake answers them.
 
-Codes and messages are those the live service is seen returning. Where it
-wraps a record error in a generic 1004 "DNS Validation Error" with an
-`error_chain` (it does so for 9004 and, lately, 9021), the fake reports the
-precise code at top level, the form the service used for years and still
-uses for 9005/9006 and the 81xxx conflicts. Codes marked "fake's choice"
-have no public record; they only need to be stable.
+Codes and messages are those the live service is seen returning today.
+Record errors come at top level (9005/9006, the 81xxx conflicts) except where
+the service now wraps them in a generic 1004 "DNS Validation Error" with an
+`error_chain` (9004, 9021, the data fields). Refusals by the API's front door
+(missing credentials, a token without the right, the rate limit) come in its
+short form, `success` and `errors` only; the permission error names the
+operation's documentation page, as the service's does. Codes marked "fake's
+choice" have no public record; they only need to be stable.
 """
 from __future__ import annotations
 
@@ -18,20 +20,27 @@ def success(result, result_info: dict | None = None) -> dict:
 
 
 class ApiError(Exception):
-    def __init__(self, status: int, code: int, message: str, chain: list[tuple[int, str]] = ()) -> None:
+    def __init__(self, status: int, code: int, message: str, chain: list[tuple[int, str]] = (), *,
+                 front_door: bool = False, documentation_url: str | None = None) -> None:
         super().__init__(f"{status} {code} {message}")
         self.status, self.code, self.message, self.chain = status, code, message, list(chain)
+        self.front_door = front_door  # answered before the request reached the service: the short envelope
+        self.documentation_url = documentation_url
 
     def envelope(self) -> dict:
-        error = {"code": self.code, "message": self.message}
+        error: dict = {"code": self.code, "message": self.message}
+        if self.documentation_url:
+            error["documentation_url"] = self.documentation_url
         if self.chain:
             error["error_chain"] = [{"code": code, "message": message} for code, message in self.chain]
+        if self.front_door:
+            return {"success": False, "errors": [error]}
         return {"success": False, "errors": [error], "messages": [], "result": None}
 
 
 # -- authentication --------------------------------------------------------
 def missing_auth() -> ApiError:
-    return ApiError(400, 9106, "Missing X-Auth-Key, X-Auth-Email or Authorization headers")
+    return ApiError(400, 9106, "Missing X-Auth-Key, X-Auth-Email or Authorization headers", front_door=True)
 
 
 def malformed_auth() -> ApiError:
@@ -40,6 +49,15 @@ def malformed_auth() -> ApiError:
 
 def invalid_token() -> ApiError:
     return ApiError(403, 9109, "Invalid access token")
+
+
+def permission_denied(documentation_url: str) -> ApiError:
+    """A valid token without the right to the zone or the operation."""
+    return ApiError(403, 10000, "Authentication error", front_door=True, documentation_url=documentation_url)
+
+
+def rate_limited() -> ApiError:
+    return ApiError(429, 971, "Please wait and consider throttling your request speed", front_door=True)
 
 
 # -- routing and request bodies -------------------------------------------
@@ -57,6 +75,10 @@ def method_not_allowed() -> ApiError:  # fake's choice
 
 def malformed_json() -> ApiError:
     return ApiError(400, 6007, "Malformed JSON in request body")
+
+
+def per_page_out_of_range(low: int, high: int) -> ApiError:  # fake's choice
+    return ApiError(400, 1001, f"per_page must be an integer from {low} to {high}")
 
 
 # -- DNS records -------------------------------------------------------------
@@ -89,11 +111,12 @@ def invalid_content(record_type: str) -> ApiError:
 
 
 def invalid_ttl() -> ApiError:
-    return ApiError(400, 9021, "TTL must be between 60 and 86400 seconds, or 1 for Automatic.")
+    return ApiError(400, 1004, "DNS Validation Error",
+                    [(9021, "TTL must be between 60 and 86400 seconds, or 1 for Automatic.")])
 
 
 def not_proxiable() -> ApiError:
-    return ApiError(400, 9004, "This record type cannot be proxied.")
+    return ApiError(400, 1004, "DNS Validation Error", [(9004, "This record type cannot be proxied.")])
 
 
 def invalid_proxied() -> ApiError:  # fake's choice

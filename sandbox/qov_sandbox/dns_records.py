@@ -1,5 +1,13 @@
 """DNS record rules of the Cloudflare fake: name qualification, validation of
-request bodies, conflict checks, presentation and list filters."""
+request bodies, conflict checks, presentation and list filters.
+
+TXT contents are DNS character-strings of at most 255 bytes each. As the
+service does, a content with a longer string is stored, and handed out
+whatever the quoting setting, as several quoted strings of at most 255 bytes,
+split where a UTF-8 character ends ("\"" and "\\" escaped inside). A content
+that is one sequence of quoted strings counts as those strings; any other as
+one string. Two TXT contents are the same when their strings are.
+"""
 from __future__ import annotations
 
 import ipaddress
@@ -11,6 +19,10 @@ TYPES = ("A", "AAAA", "CNAME", "MX", "TXT")
 PROXIABLE = frozenset({"A", "AAAA", "CNAME"})
 ADDRESS_TYPES = frozenset({"A", "AAAA"})
 TTL_AUTOMATIC, TTL_MIN, TTL_MAX = 1, 60, 86400
+TXT_STRING_BYTES = 255
+
+_QUOTED_STRING = re.compile(r'"((?:[^"\\]|\\.)*)"')
+_ESCAPED = re.compile(r"\\(.)")
 
 _HOSTNAME = re.compile(r"(?=.{1,253}$)(\*\.)?([A-Za-z0-9_]([A-Za-z0-9_-]{0,61}[A-Za-z0-9_])?\.)*"
                        r"[A-Za-z0-9_]([A-Za-z0-9_-]{0,61}[A-Za-z0-9_])?")
@@ -35,11 +47,60 @@ def quote_txt(content: str) -> str:
     return content if unquote_txt(content) != content else f'"{content}"'
 
 
+def txt_strings(content: str) -> list[str]:
+    """The character-strings of a TXT content, each at most 255 bytes."""
+    quoted = _quoted_strings(content)
+    return [piece for string in (quoted if quoted is not None else [content]) for piece in _split_txt(string)]
+
+
+def stored_txt(content: str) -> str:
+    """The content as the service stores it: as written, unless a string is
+    over 255 bytes, and then as quoted strings of at most 255 bytes."""
+    quoted = _quoted_strings(content)
+    strings = txt_strings(content)
+    if len(strings) == len(quoted if quoted is not None else [content]):
+        return content
+    return " ".join('"' + string.replace("\\", "\\\\").replace('"', '\\"') + '"' for string in strings)
+
+
+def _quoted_strings(content: str) -> list[str] | None:
+    """The strings of a content written as quoted strings separated by blanks, or None."""
+    text = content.strip()
+    strings: list[str] = []
+    position = 0
+    while position < len(text):
+        if strings and text[position] not in " \t":
+            return None
+        while position < len(text) and text[position] in " \t":
+            position += 1
+        match = _QUOTED_STRING.match(text, position)
+        if match is None:
+            return None
+        strings.append(_ESCAPED.sub(r"\1", match.group(1)))
+        position = match.end()
+    return strings or None
+
+
+def _split_txt(string: str) -> list[str]:
+    pieces: list[str] = []
+    piece: list[str] = []
+    size = 0
+    for character in string:
+        width = len(character.encode("utf-8", "surrogatepass"))
+        if size + width > TXT_STRING_BYTES:
+            pieces.append("".join(piece))
+            piece, size = [], 0
+        piece.append(character)
+        size += width
+    pieces.append("".join(piece))
+    return pieces
+
+
 def same_content(record_type: str, a: str, b: str) -> bool:
     return _canonical(record_type, a) == _canonical(record_type, b)
 
 
-def _canonical(record_type: str, content: str) -> str:
+def _canonical(record_type: str, content: str) -> str | tuple[str, ...]:
     if record_type in ADDRESS_TYPES:
         try:
             return str(ipaddress.ip_address(content))
@@ -48,7 +109,7 @@ def _canonical(record_type: str, content: str) -> str:
     if record_type in ("CNAME", "MX"):
         return content.rstrip(".").lower()
     if record_type == "TXT":
-        return unquote_txt(content)
+        return tuple(txt_strings(content))
     return content
 
 
@@ -106,7 +167,7 @@ def _content(record_type: str, content, name: str) -> str:
         if not _HOSTNAME.fullmatch(host) or (record_type == "CNAME" and host.lower() == name):
             raise err.invalid_content(record_type)
         return host
-    return content
+    return stored_txt(content) if record_type == "TXT" else content
 
 
 def _ttl(ttl) -> int:

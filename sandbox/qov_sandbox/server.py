@@ -42,6 +42,7 @@ class JournalEntry:
     body: bytes
     client_port: int
     status: int | None = None  # the status code answered
+    client_host: str = "127.0.0.1"  # the address the request came from
 
     @property
     def url_path(self) -> str:
@@ -255,7 +256,8 @@ class _Handler(BaseHTTPRequestHandler):
         words = self.requestline.split()
         # self.path may have been normalised (leading "//"); keep the wire form.
         target = words[1] if len(words) >= 2 else self.path
-        entry = JournalEntry(self.command, target, Headers(self.headers.items()), body, self.client_address[1])
+        entry = JournalEntry(self.command, target, Headers(self.headers.items()), body, self.client_address[1],
+                             client_host=self.client_address[0])
         fake = self.server.fake
         reply = fake._answer(entry)
         entry.status = reply.status

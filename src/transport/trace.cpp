@@ -2,20 +2,7 @@
 
 #include <algorithm>
 
-namespace {
-
-bool ascii_iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
-}
-
-}  // namespace
+#include "transport/ascii_case.hpp"
 
 std::string traceable_header_line(std::string_view line) {
     const size_t colon = line.find(':');

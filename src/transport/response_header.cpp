@@ -1,0 +1,45 @@
+#include "transport/response_header.hpp"
+
+#include "transport/ascii_case.hpp"
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view without_line_end(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    return line;
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+std::optional<std::string> response_header(const std::vector<std::string>& header_lines, std::string_view name) {
+    std::optional<std::string> found;
+    bool in_found = false;  // the previous line was the found header, which a folded line continues
+    for (const std::string& raw : header_lines) {
+        const std::string_view line = without_line_end(raw);
+        if (line.starts_with("HTTP/")) {
+            found.reset();
+            in_found = false;
+        } else if (!line.empty() && is_blank(line.front())) {
+            if (in_found) {
+                const std::string joined = *found + ' ' + std::string(trimmed(line));
+                *found = std::string(trimmed(joined));
+            }
+        } else {
+            in_found = false;
+            const std::size_t colon = line.find(':');
+            if (!found && colon != std::string_view::npos && ascii_iequals(line.substr(0, colon), name)) {
+                found = std::string(trimmed(line.substr(colon + 1)));
+                in_found = true;
+            }
+        }
+    }
+    return found;
+}
