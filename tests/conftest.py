@@ -2,7 +2,6 @@
 scripted HTTP and HTTPS servers, and a real forward proxy (tinyproxy)."""
 from __future__ import annotations
 
-import os
 import shutil
 import socket
 import ssl
@@ -42,28 +41,18 @@ def qov(tls) -> Runner:
     return Runner(base_env={"CURL_CA_BUNDLE": str(tls.ca_file)})
 
 
-def _close_in_owner(close) -> None:
-    """Forked tests tear session fixtures down in the child too; only the
-    process that started a server may stop it."""
-    if os.getpid() == _OWNER_PID:
-        close()
-
-
-_OWNER_PID = os.getpid()
-
-
 @pytest.fixture(scope="session")
 def _plain_server():
     server = ScriptedServer()
     yield server
-    _close_in_owner(server.close)
+    server.close()
 
 
 @pytest.fixture(scope="session")
 def _tls_server(server_context):
     server = ScriptedServer(server_context)
     yield server
-    _close_in_owner(server.close)
+    server.close()
 
 
 @pytest.fixture
@@ -125,4 +114,4 @@ def forward_proxy(tmp_path_factory):
         pytest.fail("tinyproxy is not installed (the test command installs it)")
     proxy = ForwardProxy(tmp_path_factory.mktemp("proxy"))
     yield proxy
-    _close_in_owner(proxy.close)
+    proxy.close()

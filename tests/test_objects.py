@@ -6,9 +6,6 @@ import pytest
 import _qov
 from _qov import Cloudflare, DingTalk
 
-# Each test runs in a forked child, so a crash fails the test instead of the run.
-pytestmark = pytest.mark.forked
-
 DEFAULT_API_URL = "https://api.cloudflare.com/client/v4"
 CLOUDFLARE_METHODS = [
     "fib", "fputs", "get", "query", "dns_get_records", "dns_create_record", "dns_delete_record",

@@ -95,7 +95,8 @@ class SendPace:
             self._recent(key, now).append(now)
 
     def _recent(self, key: str, now: float) -> collections.deque[float]:
-        for other in [k for k, times in self._sent.items() if k != key and (not times or times[-1] <= now - self.window)]:
+        idle = [k for k, times in self._sent.items() if k != key and (not times or times[-1] <= now - self.window)]
+        for other in idle:
             del self._sent[other]
         sent = self._sent.setdefault(key, collections.deque())
         while sent and sent[0] <= now - self.window:
