@@ -31,6 +31,12 @@ install_debian_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
+# pip in the environment. Its warnings about find-links folders of the
+# machine's pip configuration that do not exist are left out.
+venv_pip() {
+    "$PYTHON" -m pip "$@" 2>&1 | { grep -v "is ignored: it is neither a file nor a directory" || true; }
+}
+
 # True when the interpreter runs inside a virtual environment.
 in_venv() { "$1" -c 'import sys; sys.exit(sys.prefix == sys.base_prefix)' 2>/dev/null; }
 
@@ -50,7 +56,7 @@ install_tools() {
     wanted=$(sha256sum requirements-dev.txt | cut -d' ' -f1)
     [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wanted" ] && return 0
     echo "Installing the pinned tools (requirements-dev.txt) into $VENV"
-    "$PYTHON" -m pip install -q -r requirements-dev.txt
+    venv_pip install -q -r requirements-dev.txt
     echo "$wanted" >"$stamp"
 }
 
@@ -67,7 +73,7 @@ install_module() {
         return 0
     fi
     echo "Building and installing the module into $VENV"
-    "$PYTHON" -m pip install -q --no-build-isolation --no-deps --config-settings=build-dir="build/wheel-$PYTAG" .
+    venv_pip install -q --no-build-isolation --no-deps --config-settings=build-dir="build/wheel-$PYTAG" .
     echo "$wanted" >"$stamp"
 }
 
