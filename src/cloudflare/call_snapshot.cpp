@@ -6,8 +6,8 @@
 #include "cloudflare/zone_path.hpp"
 
 bool has_zone_id(CloudflareObject* self) {
-    // The setter and the lookup store only str.
-    return self->zone_id != nullptr && PyUnicode_GET_LENGTH(self->zone_id) > 0;
+    PyObject* zone_id = self->zone_id;  // the setter and the lookup store only str
+    return zone_id != nullptr && (!PyUnicode_Check(zone_id) || PyUnicode_GET_LENGTH(zone_id) > 0);
 }
 
 std::optional<std::string> remembered_zone_id(CloudflareObject* self) {

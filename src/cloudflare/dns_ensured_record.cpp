@@ -89,17 +89,19 @@ std::optional<Outcome> perform_plan(const CloudflareCall& call, const WantedReco
             break;
         }
     }
+    const auto record_path = [&call](const ListedRecord& record) {
+        return zone_scoped_path(call.zone_id, "/dns_records/") + record.id;
+    };
     Outcome outcome;
     for (const PlanStep& step : read.plan) {
         trace_step(step);
         outcome.action = step.action;
-        const std::string record_path = zone_scoped_path(call.zone_id, "/dns_records/") + step.record.id;
         switch (step.action) {
             case Action::remove:
-                outcome.response = request(call, "DELETE", record_path, std::nullopt);
+                outcome.response = request(call, "DELETE", record_path(step.record), std::nullopt);
                 break;
             case Action::update:
-                outcome.response = request(call, "PUT", record_path, body);
+                outcome.response = request(call, "PUT", record_path(step.record), body);
                 break;
             case Action::create:
                 outcome.response = request(call, "POST", zone_scoped_path(call.zone_id, "/dns_records"), body);
