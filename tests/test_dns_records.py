@@ -100,7 +100,8 @@ def test_listing_errors_keep_the_zone(qov, cloudflare, setup, call, error, lines
                                    '"ttl": 120']),
     ("CNAME", "x.example.com", 0, 1, ['"content": "x.example.com"', '"name": "n"', '"proxied": false',
                                       '"type": "CNAME"', '"ttl": 1']),
-    ("AAAA", "2001:db8::1", True, 1, ['"content": "2001:db8::1"', '"name": "n"', '"type": "AAAA"', '"ttl": 1']),
+    ("AAAA", "2001:db8::1", True, 1, ['"content": "2001:db8::1"', '"name": "n"', '"proxied": true', '"type": "AAAA"',
+                                      '"ttl": 1']),
     ("TXT", 'say "hi" / é', [1], 60, ['"content": "say \\"hi\\" \\/ é"', '"name": "n"', '"type": "TXT"',
                                       '"ttl": 60']),
     ("a", "192.0.2.1", True, 1, ['"content": "192.0.2.1"', '"name": "n"', '"type": "a"', '"ttl": 1']),
@@ -185,19 +186,6 @@ def test_writes_need_a_remembered_zone(qov, cloudflare, call):
     assert outcome.lines == [] and cloudflare.journal == []
 
 
-def test_an_empty_zone_id_is_sent_as_is(qov, cloudflare):
-    run_client(qov, cloudflare, """
-        c.zone_id  # reading it stores the empty text
-        c.dns_get_records()
-        c.dns_create_record("TXT", "n", "t", False, 1)
-        c.dns_update_record("r", "TXT", "n", "t", False, 1)
-        c.dns_delete_record("r")
-        """)
-    assert requests_seen(cloudflare) == [
-        ("GET", "/client/v4/zones//dns_records?"), ("POST", "/client/v4/zones//dns_records"),
-        ("PUT", "/client/v4/zones//dns_records/r"), ("DELETE", "/client/v4/zones//dns_records/r")]
-
-
 UNSAFE_SEGMENTS = ["a/b", "a?b", "a#b", "a%2Fb", "a\\b", "a b", "a\tb", "a\nb", "a\x01b", "a\x7fb", ".", ".."]
 ALL_CALLS = [
     "c.dns_get_records()", "c.dns_get_records(None, 'A')", "c.dns_get_records('example.com')",
@@ -213,6 +201,32 @@ def _errors_of(calls: list[str]) -> str:
         lines.append(f"try:\n    {call}\n    result.append(None)\n"
                      f"except Exception as e:\n    result.append((type(e).__name__, str(e).split(':')[0]))")
     return "\n".join(lines)
+
+
+NO_ZONE = "Zone id is null, please query domain first."
+
+
+# Reading zone_id before any lookup stores "": that, like "" assigned, is no zone.
+@pytest.mark.parametrize("setup", ["c.zone_id", "c.zone_id = ''"])
+def test_an_empty_zone_id_is_no_zone(qov, cloudflare, setup):
+    calls = {
+        "c.dns_get_records()": "domain should be a string",
+        "c.dns_get_records(None, 'A')": "domain should be a string",
+        "c.dns_get_records('example.com')": "Domain not found!",  # the remembered zone, without an id
+        "c.dns_create_record('A', 'n', '192.0.2.1', True, 1)": NO_ZONE,
+        "c.dns_update_record(OK, 'A', 'n', '192.0.2.1', True, 1)": NO_ZONE,
+        "c.dns_delete_record(OK)": NO_ZONE,
+        "c.dns_ensured_record('example.com', 'A', 'n', '192.0.2.1', True, 1)": NO_ZONE,
+        "c.change_always_use_https('on')": NO_ZONE,
+        "c.change_automatic_https_rewrites('on')": NO_ZONE,
+        "c.change_ssl_model('full')": NO_ZONE,
+        "c.purge_cache()": NO_ZONE,
+    }
+    scenario = f"c.zone = 'example.com'\n{setup}\n" + _errors_of(list(calls)).replace(".split(':')[0]", "")
+    outcome = run_client(qov, cloudflare, scenario, OK=RECORDS[0]["id"])
+    assert outcome.value == [("TypeError", message) for message in calls.values()]
+    assert cloudflare.journal == []
+    assert set(outcome.lines) <= {"current_domain: example.com"}
 
 
 @pytest.mark.parametrize("segment", UNSAFE_SEGMENTS)
@@ -245,7 +259,6 @@ def test_an_empty_record_id_is_refused(qov, cloudflare):
     ("c.dns_create_record('A', 'n', 'c', True)", "TypeError"),
     ("c.dns_create_record('A', 'n', 'c', True, '1')", "TypeError"),
     ("c.dns_create_record('A', 'n', 'c', True, 1.0)", "TypeError"),
-    ("c.dns_create_record(type='A', name='n', content='c', proxied=True, ttl=1)", "TypeError"),
     ("c.dns_update_record(1, 'A', 'n', 'c', True, 1)", "TypeError"),
     ("c.dns_delete_record()", "TypeError"),
     ("c.dns_delete_record(b'r')", "TypeError"),

@@ -55,14 +55,14 @@ def test_examples_pass_mypy_strict(cache):
 MISUSE = '''\
 import _qov
 cf = _qov.Cloudflare(api_token="t")
-cf.fib(n=3)
+cf.fib(m=3)
 cf.zone = b"example.com"
 pair: tuple[int, str] = cf.dns_ensured_record("example.com", "A", "h.example.com", "192.0.2.1", False, 300)
 cf.dns_create_record("A", "h.example.com", "192.0.2.1", "false", 300)
 cf.purge_cache(True)
 robot = _qov.DingTalk("token", "secret")
 robot.send_markdown("title", "text", None)
-reply: str = robot.send_text("hi")
+reply: str | None = robot.send_text(text="hi")
 cf.api_token = 12345
 '''
 

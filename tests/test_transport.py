@@ -40,12 +40,6 @@ def test_get_joins_the_path_to_the_base_url(qov, plain_server, args, path):
     assert [r.path for r in plain_server.received] == [path]
 
 
-def test_get_ignores_keywords(qov, plain_server):
-    outcome = qov("result = Cloudflare(api_url=URL).get(path='/other')", URL=plain_server.url)
-    assert outcome.value == (200, "ok")
-    assert [r.path for r in plain_server.received] == [DEFAULT_PATH]
-
-
 @pytest.mark.parametrize("args", [(1,), (None,), ("/a", "/b"), ("/a\0",)])
 def test_get_argument_errors_send_nothing(qov, plain_server, args):
     outcome = get(qov, plain_server, *args)

@@ -34,17 +34,26 @@ std::uint64_t fib(std::uint64_t n) {
     return a;
 }
 
-PyObject* Cloudflare_fib(PyObject*, PyObject* args, PyObject*) {
+PyObject* Cloudflare_fib(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* kwlist[] = {"n", nullptr};
     unsigned long n = 0;  // "k" wraps modulo 2^64 instead of raising OverflowError
-    if (!PyArg_ParseTuple(args, "k", &n)) return nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "k:fib", const_cast<char**>(kwlist), &n)) return nullptr;
     return PyLong_FromUnsignedLongLong(fib(n));
 }
 
-PyObject* Cloudflare_fputs(PyObject*, PyObject* args, PyObject*) {
+// -1 unless the whole text reached the file: stdio buffers it, so a full disk
+// (or /dev/full) shows only when the buffer is flushed or the file closed.
+PyObject* Cloudflare_fputs(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* kwlist[] = {"path", "text", nullptr};
     const char* path = nullptr;
     const char* text = nullptr;
-    if (!PyArg_ParseTuple(args, "ss", &path, &text)) return nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "ss:fputs", const_cast<char**>(kwlist), &path, &text)) {
+        return nullptr;
+    }
     std::unique_ptr<std::FILE, FileClose> file(std::fopen(path, "w+"));
     if (!file) return PyErr_SetFromErrnoWithFilename(PyExc_OSError, path);
-    return PyLong_FromLong(std::fputs(text, file.get()));
+    int written = std::fputs(text, file.get());
+    if (std::fflush(file.get()) != 0) written = EOF;
+    if (std::fclose(file.release()) != 0) written = EOF;
+    return PyLong_FromLong(written < 0 ? EOF : written);
 }

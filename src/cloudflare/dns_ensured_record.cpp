@@ -1,78 +1,144 @@
 // dns_ensured_record: brings one DNS record into the wanted state in one call.
+// The listing is read page by page and planned as it comes; the plan is then
+// performed. No interpreter object lives across a request: a thread ended
+// while it waits (at interpreter shutdown) unwinds through plain C++ values.
+#include <optional>
 #include <string>
-#include <string_view>
+#include <utility>
 
-#include "cloudflare/cloudflare.hpp"
+#include "cloudflare/call_snapshot.hpp"
+#include "cloudflare/dns_records.hpp"
 #include "cloudflare/listed_records.hpp"
-#include "cloudflare/mx_content.hpp"
+#include "cloudflare/reconciliation_plan.hpp"
+#include "cloudflare/record_body.hpp"
+#include "cloudflare/request.hpp"
+#include "cloudflare/zone_path.hpp"
 #include "common/trace_writer.hpp"
 
 namespace {
 
-struct Wanted {
-    std::string type;
-    std::string name;
-    std::string content;
-    bool proxied;
-    int ttl;
+struct ReadListing {
+    std::optional<HttpResult> unscannable;  // a page without a "result" array: the call's result, unchanged
+    Plan plan;
+    std::optional<HttpResult> deciding_page;  // the page of the record the plan ends on; no other page is kept
 };
 
-bool is_exclusive_type(std::string_view type) { return type == "A" || type == "AAAA" || type == "CNAME"; }
-
-std::string_view without_quotes(std::string_view text) {
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') return text.substr(1, text.size() - 2);
-    return text;
+// Fetches every page the first one announces and plans over their records as
+// they arrive. Null with an exception set only when memory runs out.
+std::optional<ReadListing> read_listing(const CloudflareCall& call, const WantedRecord& wanted, EnsureFlags flags) {
+    ReconciliationPlanner planner(wanted, flags);
+    ReadListing read;
+    std::size_t listed = 0;
+    std::int64_t pages = 1;
+    for (std::int64_t number = 1; number <= pages; ++number) {
+        const std::string suffix = number == 1 ? "/dns_records?" : "/dns_records?page=" + std::to_string(number);
+        HttpResult response = request(call, "GET", zone_scoped_path(call.zone_id, suffix), std::nullopt);
+        std::optional<std::string> text = lenient_utf8(response.body);
+        if (!text) return std::nullopt;
+        const ListingPage page = read_listing_page(text->c_str());
+        if (!page.scannable) {
+            read.unscannable = std::move(response);
+            return read;
+        }
+        if (number == 1) pages = page.announced_pages;
+        listed += page.listed;
+        if (!planner.decided()) {
+            for (const ListedRecord& record : page.records) planner.consider(record);
+            if (planner.decided()) read.deciding_page = std::move(response);
+        }
+    }
+    read.plan = std::move(planner).finish(listed == 0);
+    return read;
 }
 
-// MX records match on the host alone; TXT contents match with or without the
-// double quotes the service wraps them in.
-bool content_matches(const Wanted& wanted, const ListedRecord& record) {
-    if (wanted.type == "MX") return record.content == split_mx_content(wanted.content).host;
-    if (wanted.type == "TXT") return without_quotes(record.content) == without_quotes(wanted.content);
-    return record.content == wanted.content;
-}
-
-// Returns a new reference or null; a null args tuple means building it failed.
-qov::Ref call(qov::MethodFunction method, CloudflareObject* self, qov::Ref args) {
-    if (!args) return {};
-    return qov::Ref::steal(method(reinterpret_cast<PyObject*>(self), args.get(), nullptr));
-}
-
-qov::Ref create(CloudflareObject* self, const Wanted& w) {
-    return call(Cloudflare_create_dns_record, self,
-                qov::Ref::steal(Py_BuildValue("(sssOi)", w.type.c_str(), w.name.c_str(), w.content.c_str(),
-                                              w.proxied ? Py_True : Py_False, w.ttl)));
-}
-
-qov::Ref update(CloudflareObject* self, const ListedRecord& record, const Wanted& w) {
-    return call(Cloudflare_update_dns_record, self,
-                qov::Ref::steal(Py_BuildValue("(ssssOi)", record.id.c_str(), w.type.c_str(), w.name.c_str(),
-                                              w.content.c_str(), w.proxied ? Py_True : Py_False, w.ttl)));
-}
-
-qov::Ref remove(CloudflareObject* self, const ListedRecord& record) {
-    return call(Cloudflare_delete_dns_record, self, qov::Ref::steal(Py_BuildValue("(s)", record.id.c_str())));
-}
-
-void trace_record(const char* label, const ListedRecord& r) {
+void trace_step(const PlanStep& step) {
+    const char* label = nullptr;
+    switch (step.trace) {
+        case StepTrace::none:
+            return;
+        case StepTrace::found_delete:
+            label = "record found delete";
+            break;
+        case StepTrace::differs:
+            label = "record found content or proxy not the same";
+            break;
+        case StepTrace::conflict:
+            label = "record found";
+            break;
+    }
+    const ListedRecord& r = step.record;
     debug("%s: %s %s, %s, %s, %d\n", label, r.id.c_str(), r.name.c_str(), r.type.c_str(), r.content.c_str(),
-                r.proxied ? 1 : 0);
+          r.proxied ? 1 : 0);
 }
 
-qov::Ref not_found(const char* format, const Wanted& w) {
-    qov::Ref message = qov::Ref::steal(
-        PyUnicode_FromFormat(format, w.name.c_str(), w.type.c_str(), w.content.c_str(), w.proxied ? 1 : 0));
-    if (!message) return {};
-    return qov::Ref::steal(Py_BuildValue("(sO)", "404", message.get()));
+// What the last step of the plan leaves for the script.
+struct Outcome {
+    Action action = Action::return_not_found;
+    HttpResult response;  // of the last write, or the deciding listing page
+    ListedRecord record;  // return_found
+    NotFound not_found = NotFound::scan_end;
+};
+
+// Performs the plan's steps in order; the answers of all but the last are not the caller's.
+std::optional<Outcome> perform_plan(const CloudflareCall& call, const WantedRecord& wanted, ReadListing& read) {
+    std::optional<std::string> body;  // of the wanted record, made before anything is sent
+    for (const PlanStep& step : read.plan) {
+        if (step.action == Action::create || step.action == Action::update) {
+            body = record_body({wanted.type, wanted.name, wanted.content, wanted.proxied, wanted.ttl});
+            if (!body) return std::nullopt;
+            break;
+        }
+    }
+    const auto record_path = [&call](const ListedRecord& record) {
+        return zone_scoped_path(call.zone_id, "/dns_records/") + record.id;
+    };
+    Outcome outcome;
+    for (const PlanStep& step : read.plan) {
+        trace_step(step);
+        outcome.action = step.action;
+        switch (step.action) {
+            case Action::remove:
+                outcome.response = request(call, "DELETE", record_path(step.record), std::nullopt);
+                break;
+            case Action::update:
+                outcome.response = request(call, "PUT", record_path(step.record), body);
+                break;
+            case Action::create:
+                outcome.response = request(call, "POST", zone_scoped_path(call.zone_id, "/dns_records"), body);
+                break;
+            case Action::return_listing:
+            case Action::return_found:
+                outcome.response = std::move(*read.deciding_page);
+                outcome.record = step.record;
+                break;
+            case Action::return_not_found:
+                outcome.not_found = step.not_found;
+                break;
+        }
+    }
+    return outcome;
 }
 
-qov::Ref found(const Listing& listing, const ListedRecord& r) {
-    qov::Ref message = qov::Ref::steal(PyUnicode_FromFormat("Record found: %s %s, %s, %s, %d %d", r.id.c_str(),
-                                                            r.name.c_str(), r.type.c_str(), r.content.c_str(),
-                                                            r.proxied ? 1 : 0, static_cast<int>(r.priority)));
-    if (!message) return {};
-    PyObject* status = PyTuple_GET_ITEM(listing.responses[r.page].get(), 0);
-    return qov::Ref::steal(PyTuple_Pack(2, status, message.get()));
+// The script's result: a response tuple, the found pair or the not-found pair.
+PyObject* result_of(const Outcome& outcome, const WantedRecord& w) {
+    if (outcome.action == Action::return_not_found) {
+        const char* format = outcome.not_found == NotFound::empty_zone
+                                 ? "Record not found: %s, %s, %s, %d"
+                                 : "Nothing to do, Record not found: %s, %s, %s, %d";
+        qov::Ref message = qov::Ref::steal(
+            PyUnicode_FromFormat(format, w.name.c_str(), w.type.c_str(), w.content.c_str(), w.proxied ? 1 : 0));
+        if (!message) return nullptr;
+        return Py_BuildValue("(sO)", "404", message.get());
+    }
+    if (outcome.action == Action::return_found) {
+        const ListedRecord& r = outcome.record;
+        qov::Ref message = qov::Ref::steal(PyUnicode_FromFormat(
+            "Record found: %s %s, %s, %s, %d %d", r.id.c_str(), r.name.c_str(), r.type.c_str(), r.content.c_str(),
+            r.proxied ? 1 : 0, static_cast<int>(r.priority)));
+        if (!message) return nullptr;
+        return Py_BuildValue("(iO)", static_cast<int>(outcome.response.status), message.get());
+    }
+    return response_tuple(outcome.response).release();
 }
 
 // A flag given as any object the interpreter can read as an integer; omitted means true.
@@ -85,83 +151,37 @@ bool read_flag(PyObject* given, bool& flag) {
     return true;
 }
 
-// A record of the wanted name and type whose content or proxied flag is not the wanted one.
-qov::Ref settle_differing(CloudflareObject* self, const Listing& listing, const ListedRecord& record,
-                          const Wanted& wanted, bool replace, bool& keep_scanning) {
-    trace_record("record found content or proxy not the same", record);
-    if (replace && wanted.type == "TXT") {
-        // Every other TXT value of the name goes; the response is not the caller's.
-        if (!remove(self, record)) return {};
-        keep_scanning = true;
-        return {};
-    }
-    if (replace) return update(self, record, wanted);
-    if (wanted.type == "TXT") return create(self, wanted);
-    if (wanted.type == "MX") {
-        if (record.priority == split_mx_content(wanted.content).priority) return found(listing, record);
-        return create(self, wanted);
-    }
-    return update(self, record, wanted);
-}
-
-qov::Ref ensure(CloudflareObject* self, const char* domain, Wanted& wanted, bool present, bool replace) {
-    qov::Ref first_page = call(Cloudflare_get_dns_records, self, qov::Ref::steal(Py_BuildValue("(s)", domain)));
-    if (!first_page) {
-        // A failed zone lookup reads as an unknown domain; errors in the instance's own fields stand.
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) PyErr_Format(PyExc_TypeError, "Domain not found: %s", domain);
-        return {};
-    }
-    Listing listing;
-    if (!read_whole_listing(self, std::move(first_page), listing)) return {};
-    if (listing.unscannable) return std::move(listing.unscannable);
-
-    if (listing.listed == 0) {
-        return present ? create(self, wanted) : not_found("Record not found: %s, %s, %s, %d", wanted);
-    }
-    for (const ListedRecord& record : listing.records) {
-        if (record.name != wanted.name) continue;
-        if (record.type == wanted.type) {
-            const bool matches = content_matches(wanted, record);
-            if (matches && !present) {
-                trace_record("record found delete", record);
-                return remove(self, record);
-            }
-            if (matches && record.proxied == wanted.proxied) {
-                return qov::Ref::borrow(listing.responses[record.page].get());
-            }
-            // Asked for absence, a different record of the name is left alone.
-            if (!present && !(replace && wanted.type == "TXT")) continue;
-            bool keep_scanning = false;
-            qov::Ref outcome = settle_differing(self, listing, record, wanted, replace, keep_scanning);
-            if (keep_scanning) continue;
-            return outcome;
-        }
-        if (is_exclusive_type(record.type) && is_exclusive_type(wanted.type)) {
-            if (!present) continue;  // absence of the wanted record does not touch another one
-            trace_record("record found", record);
-            if (!remove(self, record)) return {};
-            return create(self, wanted);
-        }
-    }
-    return present ? create(self, wanted) : not_found("Nothing to do, Record not found: %s, %s, %s, %d", wanted);
-}
-
 }  // namespace
 
-PyObject* Cloudflare_ensure_dns_record(PyObject* object, PyObject* args, PyObject*) {
+PyObject* Cloudflare_ensure_dns_record(PyObject* object, PyObject* args, PyObject* kwargs) {
+    static const char* kwlist[] = {"domain", "type", "name", "content", "proxied", "ttl", "present", "replace",
+                                   nullptr};
     const char *domain = nullptr, *type = nullptr, *name = nullptr, *content = nullptr;
     int proxied = 0, ttl = 0;
     PyObject *present_flag = nullptr, *replace_flag = nullptr;
-    if (!PyArg_ParseTuple(args, "sssspi|OO", &domain, &type, &name, &content, &proxied, &ttl, &present_flag,
-                          &replace_flag)) {
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "sssspi|OO:dns_ensured_record", const_cast<char**>(kwlist),
+                                     &domain, &type, &name, &content, &proxied, &ttl, &present_flag,
+                                     &replace_flag)) {
         return nullptr;
     }
     CloudflareObject* self = as_cloudflare(object);
-    if (self->zone_id == nullptr) return qov::raise(PyExc_TypeError, "Zone id is null, please query domain first.");
-    bool present = true, replace = true;
-    if (!read_flag(present_flag, present) || !read_flag(replace_flag, replace)) return nullptr;
+    if (!has_zone_id(self)) return qov::raise(PyExc_TypeError, "Zone id is null, please query domain first.");
+    EnsureFlags flags;
+    if (!read_flag(present_flag, flags.present) || !read_flag(replace_flag, flags.replace)) return nullptr;
 
-    Wanted wanted{type, name, content, proxied != 0, ttl};
+    WantedRecord wanted{type, name, content, proxied != 0, ttl};
     if (wanted.type == "TXT") wanted.proxied = false;  // TXT records cannot be proxied
-    return ensure(self, domain, wanted, present, replace).release();
+
+    std::optional<CloudflareCall> call = listing_call(self, domain);
+    if (!call) {
+        // A failed zone lookup reads as an unknown domain; errors in the instance's own fields stand.
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) PyErr_Format(PyExc_TypeError, "Domain not found: %s", domain);
+        return nullptr;
+    }
+    std::optional<ReadListing> read = read_listing(*call, wanted, flags);
+    if (!read) return nullptr;
+    if (read->unscannable) return response_tuple(*read->unscannable).release();
+    std::optional<Outcome> outcome = perform_plan(*call, wanted, *read);
+    if (!outcome) return nullptr;
+    return result_of(*outcome, wanted);
 }

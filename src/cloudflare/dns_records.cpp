@@ -1,12 +1,15 @@
 // The DNS records of the remembered zone: list, create, update, delete.
+#include "cloudflare/dns_records.hpp"
+
 #include <optional>
 #include <string>
 
+#include "cloudflare/call_snapshot.hpp"
 #include "cloudflare/record_body.hpp"
-#include "common/trace_writer.hpp"
 #include "cloudflare/request.hpp"
 #include "cloudflare/zone_lookup.hpp"
 #include "cloudflare/zone_path.hpp"
+#include "common/trace_writer.hpp"
 
 namespace {
 
@@ -23,101 +26,144 @@ bool add_filter(std::string& filters, const char* key, const char* value) {
     return true;
 }
 
-// The "?" is always there, so the first filter continues with its "&".
-std::optional<std::string> listing_path(CloudflareObject* self, const std::string& filters) {
-    return zone_scoped_path(self, "/dns_records?" + filters);
-}
-
-std::optional<std::string> record_path(CloudflareObject* self, const char* record_id) {
-    std::optional<std::string> path = zone_scoped_path(self, "/dns_records/");
-    // An id that is not one segment would address another resource ("..": the
-    // zone itself, "": the whole record collection).
-    if (!path || !check_path_segment(record_id, "record_id")) return std::nullopt;
+// An id that is not one segment would address another resource ("..": the
+// zone itself, "": the whole record collection).
+bool check_record_id(const char* record_id) {
+    if (!check_path_segment(record_id, "record_id")) return false;
     if (*record_id == '\0') {
         qov::raise(PyExc_ValueError, "record_id must not be empty");
-        return std::nullopt;
+        return false;
     }
-    *path += record_id;
+    return true;
+}
+
+std::string record_path(const CloudflareCall& call, std::string_view record_id) {
+    std::string path = zone_scoped_path(call.zone_id, "/dns_records/");
+    path += record_id;
     return path;
 }
 
-PyObject* send_record(CloudflareObject* self, const char* method, const std::optional<std::string>& path,
+// POST or PUT of a record body; `record_id` null for a create.
+PyObject* send_record(CloudflareObject* self, const char* method, const char* record_id,
                       const RecordFields& record) {
-    if (!path) return nullptr;
+    std::optional<std::string> zone_id = remembered_zone_id(self);
+    if (!zone_id || (record_id != nullptr && !check_record_id(record_id))) return nullptr;
     std::optional<std::string> body = record_body(record);
     if (!body) return nullptr;
-    return request(method, self, path, body).release();
+    std::optional<CloudflareCall> call = read_call(self, std::move(*zone_id));
+    if (!call) return nullptr;
+    const std::string path =
+        record_id != nullptr ? record_path(*call, record_id) : zone_scoped_path(call->zone_id, "/dns_records");
+    return response_tuple(request(*call, method, path, body)).release();
 }
 
 }  // namespace
 
-PyObject* Cloudflare_get_dns_records(PyObject* object, PyObject* args, PyObject*) {
-    const char *domain = nullptr, *type = nullptr, *name = nullptr, *content = nullptr;
-    if (!PyArg_ParseTuple(args, "|zsss", &domain, &type, &name, &content)) return nullptr;
-    std::string filters;
-    if (!add_filter(filters, "type", type) || !add_filter(filters, "name", name) ||
-        !add_filter(filters, "content", content)) {
-        return nullptr;
-    }
-    CloudflareObject* self = as_cloudflare(object);
-    std::optional<std::string> path;
-
+std::optional<CloudflareCall> listing_call(CloudflareObject* self, const char* domain) {
+    std::optional<std::string> zone_id;
+    std::optional<CloudflareCall> call;
     if (domain != nullptr) {
         std::optional<std::string> zone;
         if (self->zone != nullptr) {
             zone = qov::utf8_of_str(self->zone, "zone");
-            if (!zone) return nullptr;
+            if (!zone) return std::nullopt;
         }
         const bool same = zone && *zone == domain;
         // A remembered id that cannot be used is refused before anything is printed.
-        if (same && self->zone_id != nullptr) {
-            path = listing_path(self, filters);
-            if (!path) return nullptr;
+        if (same && has_zone_id(self)) {
+            zone_id = remembered_zone_id(self);
+            if (!zone_id) return std::nullopt;
         }
         if (zone) debug("current_domain: %s\n", zone->c_str());
         if (!same) {
+            call = read_call(self);
+            if (!call) return std::nullopt;
             LookupFailure failure;
-            if (!look_up_zone(self, domain, failure)) {
-                // Errors in the instance's own fields stand; an answer without a zone is reported as such.
+            std::optional<ZoneFound> found = look_up_zone(self, *call, domain, failure);
+            if (!found) {
+                // An answer without a zone is reported as such; other errors stand.
                 if (failure == LookupFailure::no_zone) PyErr_Format(PyExc_TypeError, "Domain not found: %s", domain);
-                return nullptr;
+                return std::nullopt;
             }
+            if (!found->zone_id.empty() && !check_path_segment(found->zone_id, "zone_id")) return std::nullopt;
+            zone_id = std::move(found->zone_id);
         }
-    } else if (self->zone_id == nullptr) {
-        return qov::raise(PyExc_TypeError, "domain should be a string");
+    } else if (!has_zone_id(self)) {
+        qov::raise(PyExc_TypeError, "domain should be a string");
+        return std::nullopt;
     }
     // Reached when the domain equals a `zone` that was set without a lookup.
-    if (self->zone_id == nullptr) return qov::raise(PyExc_TypeError, "Domain not found!");
-    if (!path) path = listing_path(self, filters);
-    if (!path) return nullptr;
-    return request("GET", self, path, std::nullopt).release();
+    if (zone_id ? zone_id->empty() : !has_zone_id(self)) {
+        qov::raise(PyExc_TypeError, "Domain not found!");
+        return std::nullopt;
+    }
+    if (!zone_id) {
+        zone_id = remembered_zone_id(self);
+        if (!zone_id) return std::nullopt;
+    }
+    if (!call) {
+        call = read_call(self);
+        if (!call) return std::nullopt;
+    }
+    call->zone_id = std::move(*zone_id);
+    return call;
 }
 
-PyObject* Cloudflare_create_dns_record(PyObject* object, PyObject* args, PyObject*) {
+PyObject* Cloudflare_get_dns_records(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* kwlist[] = {"domain", "type", "name", "content", nullptr};
+    const char *domain = nullptr, *type = nullptr, *name = nullptr, *content = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|zsss:dns_get_records", const_cast<char**>(kwlist), &domain,
+                                     &type, &name, &content)) {
+        return nullptr;
+    }
+    // The "?" is always there, so the first filter continues with its "&".
+    std::string suffix = "/dns_records?";
+    if (!add_filter(suffix, "type", type) || !add_filter(suffix, "name", name) ||
+        !add_filter(suffix, "content", content)) {
+        return nullptr;
+    }
+    std::optional<CloudflareCall> call = listing_call(as_cloudflare(self), domain);
+    if (!call) return nullptr;
+    return response_tuple(request(*call, "GET", zone_scoped_path(call->zone_id, suffix), std::nullopt)).release();
+}
+
+PyObject* Cloudflare_create_dns_record(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* kwlist[] = {"type", "name", "content", "proxied", "ttl", nullptr};
     const char *type = nullptr, *name = nullptr, *content = nullptr;
     int proxied = 0;
     unsigned int ttl = 0;  // any integer, kept to its low 32 bits
-    if (!PyArg_ParseTuple(args, "ssspI", &type, &name, &content, &proxied, &ttl)) return nullptr;
-    CloudflareObject* self = as_cloudflare(object);
-    return send_record(self, "POST", zone_scoped_path(self, "/dns_records"),
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "ssspI:dns_create_record", const_cast<char**>(kwlist), &type,
+                                     &name, &content, &proxied, &ttl)) {
+        return nullptr;
+    }
+    return send_record(as_cloudflare(self), "POST", nullptr,
                        {type, name, content, proxied != 0, static_cast<std::int32_t>(ttl)});
 }
 
-PyObject* Cloudflare_update_dns_record(PyObject* object, PyObject* args, PyObject*) {
+PyObject* Cloudflare_update_dns_record(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* kwlist[] = {"record_id", "type", "name", "content", "proxied", "ttl", nullptr};
     const char *record_id = nullptr, *type = nullptr, *name = nullptr, *content = nullptr;
     int proxied = 0;
     unsigned int ttl = 0;  // any integer, kept to its low 32 bits
-    if (!PyArg_ParseTuple(args, "sssspI", &record_id, &type, &name, &content, &proxied, &ttl)) return nullptr;
-    CloudflareObject* self = as_cloudflare(object);
-    return send_record(self, "PUT", record_path(self, record_id),
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "sssspI:dns_update_record", const_cast<char**>(kwlist),
+                                     &record_id, &type, &name, &content, &proxied, &ttl)) {
+        return nullptr;
+    }
+    return send_record(as_cloudflare(self), "PUT", record_id,
                        {type, name, content, proxied != 0, static_cast<std::int32_t>(ttl)});
 }
 
-PyObject* Cloudflare_delete_dns_record(PyObject* object, PyObject* args, PyObject*) {
+PyObject* Cloudflare_delete_dns_record(PyObject* object, PyObject* args, PyObject* kwargs) {
+    static const char* kwlist[] = {"record_id", nullptr};
     const char* record_id = nullptr;
-    if (!PyArg_ParseTuple(args, "s", &record_id)) return nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s:dns_delete_record", const_cast<char**>(kwlist),
+                                     &record_id)) {
+        return nullptr;
+    }
     CloudflareObject* self = as_cloudflare(object);
-    std::optional<std::string> path = record_path(self, record_id);
-    if (!path) return nullptr;
-    return request("DELETE", self, path, std::nullopt).release();
+    std::optional<std::string> zone_id = remembered_zone_id(self);
+    if (!zone_id || !check_record_id(record_id)) return nullptr;
+    std::optional<CloudflareCall> call = read_call(self, std::move(*zone_id));
+    if (!call) return nullptr;
+    return response_tuple(request(*call, "DELETE", record_path(*call, record_id), std::nullopt)).release();
 }

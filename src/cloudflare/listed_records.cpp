@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "cloudflare/request.hpp"
-#include "cloudflare/zone_path.hpp"
+#include "cloudflare/path_segment.hpp"
+#include "common/json_tree.hpp"
 
 namespace {
 
@@ -22,7 +22,9 @@ std::optional<std::string> member_text(json_object* object, const char* key) {
     return std::string(json_object_get_string(value));
 }
 
-// Pages announced by "result_info": "total_pages", or else "total_count" over "per_page".
+// Pages announced by "result_info": "total_pages", or else "total_count" over
+// "per_page", rounded up. Divided before anything is added, so no count the
+// answer can hold overflows.
 std::int64_t announced_pages(json_object* root) {
     json_object* info = member(root, "result_info");
     if (info == nullptr) return 1;
@@ -35,60 +37,38 @@ std::int64_t announced_pages(json_object* root) {
     const std::int64_t count = json_object_get_int64(total_count);
     const std::int64_t size = json_object_get_int64(per_page);
     if (size <= 0 || count <= size) return 1;
-    return std::min(kMaxPages, (count + size - 1) / size);
+    const std::int64_t pages = count / size + (count % size != 0 ? 1 : 0);
+    return std::min(kMaxPages, pages);
 }
 
-// Adds the records of the last response in `listing`. Returns the parsed root
-// (null with no exception when the page has no "result" array, which makes the
-// response unscannable).
-JsonPtr add_last_page(Listing& listing) {
-    const std::size_t page = listing.responses.size() - 1;
-    const char* body = PyUnicode_AsUTF8(PyTuple_GET_ITEM(listing.responses[page].get(), 1));
-    if (body == nullptr) return {};
-    JsonPtr root(json_tokener_parse(body));
-    json_object* result = root ? member(root.get(), "result") : nullptr;
-    if (result == nullptr || !json_object_is_type(result, json_type_array)) return {};
-
-    const std::size_t count = json_object_array_length(result);
-    listing.listed += count;
-    for (std::size_t i = 0; i < count; ++i) {
-        json_object* item = json_object_array_get_idx(result, i);
-        auto id = member_text(item, "id");
-        auto name = member_text(item, "name");
-        auto type = member_text(item, "type");
-        auto content = member_text(item, "content");
-        // A record whose id is no single, non-empty path segment cannot be
-        // deleted or updated: it is left out like one without an id.
-        if (!id || id->empty() || !is_single_path_segment(*id) || !name || !type || !content) continue;
-        listing.records.push_back({std::move(*id), std::move(*name), std::move(*type), std::move(*content),
-                                   static_cast<bool>(json_object_get_boolean(member(item, "proxied"))),
-                                   json_object_get_int(member(item, "priority")), page});
-    }
-    return root;
+std::optional<ListedRecord> usable_record(json_object* item) {
+    auto id = member_text(item, "id");
+    auto name = member_text(item, "name");
+    auto type = member_text(item, "type");
+    auto content = member_text(item, "content");
+    // A record whose id is no single, non-empty path segment cannot be
+    // deleted or updated: it is left out like one without an id.
+    if (!id || id->empty() || !is_single_path_segment(*id) || !name || !type || !content) return std::nullopt;
+    return ListedRecord{std::move(*id), std::move(*name), std::move(*type), std::move(*content),
+                        static_cast<bool>(json_object_get_boolean(member(item, "proxied"))),
+                        json_object_get_int(member(item, "priority"))};
 }
 
 }  // namespace
 
-bool read_whole_listing(CloudflareObject* self, qov::Ref first_page, Listing& listing) {
-    listing.responses.push_back(std::move(first_page));
-    JsonPtr root = add_last_page(listing);
-    if (!root) {
-        if (PyErr_Occurred()) return false;
-        listing.unscannable = std::move(listing.responses.back());
-        return true;
-    }
-    const std::int64_t pages = announced_pages(root.get());
-    for (std::int64_t page = 2; page <= pages; ++page) {
-        std::optional<std::string> path = zone_scoped_path(self, "/dns_records?page=" + std::to_string(page));
-        if (!path) return false;
-        qov::Ref response = request("GET", self, path, std::nullopt);
-        if (!response) return false;
-        listing.responses.push_back(std::move(response));
-        if (!add_last_page(listing)) {
-            if (PyErr_Occurred()) return false;
-            listing.unscannable = std::move(listing.responses.back());
-            return true;
+ListingPage read_listing_page(const char* body) {
+    ListingPage page;
+    JsonPtr root(json_tokener_parse(body));
+    json_object* result = root ? member(root.get(), "result") : nullptr;
+    if (result == nullptr || !json_object_is_type(result, json_type_array)) return page;
+
+    page.scannable = true;
+    page.listed = json_object_array_length(result);
+    for (std::size_t i = 0; i < page.listed; ++i) {
+        if (std::optional<ListedRecord> record = usable_record(json_object_array_get_idx(result, i))) {
+            page.records.push_back(std::move(*record));
         }
     }
-    return true;
+    page.announced_pages = announced_pages(root.get());
+    return page;
 }

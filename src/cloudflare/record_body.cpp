@@ -20,7 +20,8 @@ JsonPtr record_tree(const RecordFields& record) {
         built = add_member(members, "content", json_text(record.content));
     }
     built = built && add_member(members, "name", json_text(record.name));
-    if (record.type == "A" || record.type == "CNAME") {
+    // The service overwrites a record on PUT: an AAAA record without "proxied" would lose it.
+    if (record.type == "A" || record.type == "AAAA" || record.type == "CNAME") {
         built = built && add_member(members, "proxied", JsonPtr(json_object_new_boolean(record.proxied)));
     }
     built = built && add_member(members, "type", json_text(record.type)) &&

@@ -15,6 +15,6 @@ struct RecordFields {
 };
 
 // Members in the order content, priority (type "MX" only, split out of the
-// content), name, proxied (types "A" and "CNAME" only), type, ttl. Raises
-// MemoryError when json-c cannot allocate.
+// content), name, proxied (types "A", "AAAA" and "CNAME" only), type, ttl.
+// Raises MemoryError when json-c cannot allocate.
 std::optional<std::string> record_body(const RecordFields& record);

@@ -6,15 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "cloudflare/cloudflare.hpp"
+#include "cloudflare/path_segment.hpp"
+#include "common/interp.hpp"
 
-// "/zones/" + zone_id + suffix. Raises TypeError "Zone id is null, please query
-// domain first." when no zone is remembered, and ValueError for an unsafe id.
-std::optional<std::string> zone_scoped_path(CloudflareObject* self, std::string_view suffix);
-
-// True when `segment` stays one path segment: no "/", "?", "#", "%", backslash,
-// whitespace or control character, and not "." or "..". The empty segment passes.
-bool is_single_path_segment(std::string_view segment);
+// "/zones/" + zone_id + suffix.
+std::string zone_scoped_path(std::string_view zone_id, std::string_view suffix);
 
 // is_single_path_segment, raising ValueError naming `what` when it is not.
 bool check_path_segment(std::string_view segment, const char* what);

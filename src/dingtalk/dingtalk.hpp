@@ -18,6 +18,15 @@ PyObject* DingTalk_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 int DingTalk_init(PyObject* self, PyObject* args, PyObject* kwargs);
 void DingTalk_dealloc(PyObject* self);
 
-// Messages: each reads only the positional tuple; keywords are accepted and ignored.
+// Messages. Each reads its arguments by position or by the parameter names of
+// its doc string's first line.
 PyObject* DingTalk_send_text(PyObject* self, PyObject* args, PyObject* kwargs);
+inline constexpr char DingTalk_send_text_doc[] =
+    "send_text($self, /, content)\n--\n\n"
+    "Send a text message to the robot. Returns the robot's reply text.";
+
 PyObject* DingTalk_send_markdown(PyObject* self, PyObject* args, PyObject* kwargs);
+inline constexpr char DingTalk_send_markdown_doc[] =
+    "send_markdown($self, /, title, text, mobiles=...)\n--\n\n"
+    "Send a markdown message to the robot, mentioning the mobile numbers of the\n"
+    "list mobiles when given. Returns the robot's reply text.";

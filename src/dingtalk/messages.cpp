@@ -115,6 +115,9 @@ PyObject* post_message(const std::string& url, const JsonPtr& message) {
     return PyUnicode_DecodeUTF8(result.body.data(), static_cast<Py_ssize_t>(result.body.size()), "strict");
 }
 
+// The signing lines written so far stay; nothing is sent.
+PyObject* signing_failed() { return qov::raise(PyExc_RuntimeError, "the webhook URL could not be signed"); }
+
 // "@a @b " for the trace only: the numbers reach the service through atMobiles.
 void print_at_line(const std::vector<std::string>& mobiles) {
     std::string line = "At: ";
@@ -129,22 +132,29 @@ void print_at_line(const std::vector<std::string>& mobiles) {
 
 }  // namespace
 
-PyObject* DingTalk_send_text(PyObject* self, PyObject* args, PyObject*) {
+PyObject* DingTalk_send_text(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* kwlist[] = {"content", nullptr};
     const char* content = nullptr;
-    if (!PyArg_ParseTuple(args, "s", &content)) return nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "s:send_text", const_cast<char**>(kwlist), &content)) {
+        return nullptr;
+    }
     const std::optional<Credentials> credentials = read_credentials(as_dingtalk(self));
     if (!credentials) return nullptr;
 
     const std::optional<std::string> url = get_signed_url(credentials->secret, credentials->token);
-    if (!url) Py_RETURN_NONE;
+    if (!url) return signing_failed();
     return post_message(*url, text_message(content));
 }
 
-PyObject* DingTalk_send_markdown(PyObject* self, PyObject* args, PyObject*) {
+PyObject* DingTalk_send_markdown(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* kwlist[] = {"title", "text", "mobiles", nullptr};
     const char* title = nullptr;
     const char* text = nullptr;
     PyObject* mobiles_object = nullptr;
-    if (!PyArg_ParseTuple(args, "ss|O", &title, &text, &mobiles_object)) return nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "ss|O:send_markdown", const_cast<char**>(kwlist), &title, &text,
+                                     &mobiles_object)) {
+        return nullptr;
+    }
     const std::optional<Credentials> credentials = read_credentials(as_dingtalk(self));
     if (!credentials) return nullptr;
     std::vector<std::string> mobiles;
@@ -156,7 +166,7 @@ PyObject* DingTalk_send_markdown(PyObject* self, PyObject* args, PyObject*) {
     }
 
     const std::optional<std::string> url = get_signed_url(credentials->secret, credentials->token);
-    if (!url) Py_RETURN_NONE;
+    if (!url) return signing_failed();
     debug("send markdown: %s\n", title);
     debug("send markdown: %s\n", text);
     return post_message(*url, markdown_message(title, text, mobiles));

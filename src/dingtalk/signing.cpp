@@ -60,8 +60,11 @@ std::optional<std::string> get_signed_url(std::string_view secret, std::string_v
     if (!escaped) return std::nullopt;
     debug("Encoded: %s\n", escaped->c_str());
 
+    const std::optional<std::string> escaped_token = percent_encoded(token);
+    if (!escaped_token) return std::nullopt;
+
     std::string url = robot_send_base();
-    url += token;
+    url += *escaped_token;
     url += "&timestamp=";
     url += std::to_string(signature->timestamp);
     url += "&sign=";

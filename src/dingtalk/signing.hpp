@@ -20,6 +20,7 @@ struct TimedSignature {
 std::optional<TimedSignature> generate_hmac_bytes(std::string_view secret);
 
 // "<base>/robot/send?access_token=<token>&timestamp=<ms>&sign=<escaped Base64>",
-// printing the three signing lines on the way. The token goes in unescaped.
-// nullopt when any step fails: never a URL with a wrong signature.
+// printing the three signing lines on the way. The token is percent-encoded,
+// so a "&" or "#" in it cannot change the query. nullopt when any step fails:
+// never a URL with a wrong signature.
 std::optional<std::string> get_signed_url(std::string_view secret, std::string_view token);

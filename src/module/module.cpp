@@ -27,25 +27,26 @@ PyObject* guarded(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 template <qov::MethodFunction F>
-constexpr PyMethodDef method(const char* name) {
+constexpr PyMethodDef method(const char* name, const char* doc) {
     return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(guarded<F>)),
-            METH_VARARGS | METH_KEYWORDS, nullptr};
+            METH_VARARGS | METH_KEYWORDS, doc};
 }
 
 PyMethodDef Cloudflare_methods[] = {
-    method<Cloudflare_fib>("fib"),
-    method<Cloudflare_fputs>("fputs"),
-    method<Cloudflare_get>("get"),
-    method<Cloudflare_query>("query"),
-    method<Cloudflare_get_dns_records>("dns_get_records"),
-    method<Cloudflare_create_dns_record>("dns_create_record"),
-    method<Cloudflare_delete_dns_record>("dns_delete_record"),
-    method<Cloudflare_update_dns_record>("dns_update_record"),
-    method<Cloudflare_ensure_dns_record>("dns_ensured_record"),
-    method<Cloudflare_change_always_use_https>("change_always_use_https"),
-    method<Cloudflare_change_automatic_https_rewrites>("change_automatic_https_rewrites"),
-    method<Cloudflare_change_ssl_model>("change_ssl_model"),
-    method<Cloudflare_purge_cache>("purge_cache"),
+    method<Cloudflare_fib>("fib", Cloudflare_fib_doc),
+    method<Cloudflare_fputs>("fputs", Cloudflare_fputs_doc),
+    method<Cloudflare_get>("get", Cloudflare_get_doc),
+    method<Cloudflare_query>("query", Cloudflare_query_doc),
+    method<Cloudflare_get_dns_records>("dns_get_records", Cloudflare_get_dns_records_doc),
+    method<Cloudflare_create_dns_record>("dns_create_record", Cloudflare_create_dns_record_doc),
+    method<Cloudflare_delete_dns_record>("dns_delete_record", Cloudflare_delete_dns_record_doc),
+    method<Cloudflare_update_dns_record>("dns_update_record", Cloudflare_update_dns_record_doc),
+    method<Cloudflare_ensure_dns_record>("dns_ensured_record", Cloudflare_ensure_dns_record_doc),
+    method<Cloudflare_change_always_use_https>("change_always_use_https", Cloudflare_change_always_use_https_doc),
+    method<Cloudflare_change_automatic_https_rewrites>("change_automatic_https_rewrites",
+                                                       Cloudflare_change_automatic_https_rewrites_doc),
+    method<Cloudflare_change_ssl_model>("change_ssl_model", Cloudflare_change_ssl_model_doc),
+    method<Cloudflare_purge_cache>("purge_cache", Cloudflare_purge_cache_doc),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -64,8 +65,8 @@ PyGetSetDef Cloudflare_getsetters[] = {
 };
 
 PyMethodDef DingTalk_methods[] = {
-    method<DingTalk_send_text>("send_text"),
-    method<DingTalk_send_markdown>("send_markdown"),
+    method<DingTalk_send_text>("send_text", DingTalk_send_text_doc),
+    method<DingTalk_send_markdown>("send_markdown", DingTalk_send_markdown_doc),
     {nullptr, nullptr, 0, nullptr},
 };
 
