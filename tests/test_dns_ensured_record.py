@@ -216,9 +216,8 @@ def test_the_listing_response_of_a_later_page_is_returned(qov, zone):
 
 def listing_of(*records, **info):
     """A listing page as the service writes it, with `result_info` when given."""
-    page = {"success": True, "errors": [], "messages": [], "result": [dict(zip(("id", "type", "content"), r),
-                                                                            name=HOST, proxied=False)
-                                                                       for r in records]}
+    result = [dict(zip(("id", "type", "content"), r, strict=False), name=HOST, proxied=False) for r in records]
+    page = {"success": True, "errors": [], "messages": [], "result": result}
     if info:
         page["result_info"] = info
     return page
@@ -346,7 +345,7 @@ class GatedFake(CloudflareFake):
         for fragment, until, timeout in self._holds:
             if fragment in request.path:
                 with self._arrived:
-                    self._arrived.wait_for(lambda: any(until in p for p in self._paths), timeout)
+                    self._arrived.wait_for(lambda until=until: any(until in p for p in self._paths), timeout)
         if request.url_path.endswith("/release"):
             return Reply(200, b"released")
         return super().handle(request)

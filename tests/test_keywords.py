@@ -114,7 +114,7 @@ def test_unknown_or_repeated_keywords_raise_and_send_nothing(qov, cloudflare, di
                 result.append((type(error).__name__, str(error)))
         """, env={"QOV_DINGTALK_URL": dingtalk.base_url}, TOKEN=TOKEN, URL=cloudflare.api_url, ZONE=ZONE,
                   ZONE_ID=ZONE_ID, RID=RID, PATH=str(tmp_path / "f"), CALLS=WRONG_CALLS)
-    for call, error in zip(WRONG_CALLS, outcome.value):
+    for call, error in zip(WRONG_CALLS, outcome.value, strict=True):
         method = call.split("(")[0].split(".")[1]
         assert error is not None and error[0] == "TypeError" and f"{method}()" in error[1], (call, error)
     assert outcome.stdout == "" and cloudflare.journal == [] and dingtalk.journal == []
