@@ -16,7 +16,6 @@ extern const char DingTalk_doc[];
 // Object and lifecycle
 PyObject* DingTalk_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 int DingTalk_init(PyObject* self, PyObject* args, PyObject* kwargs);
-void DingTalk_dealloc(PyObject* self);
 
 // Messages: each reads only the positional tuple; keywords are accepted and ignored.
 PyObject* DingTalk_send_text(PyObject* self, PyObject* args, PyObject* kwargs);
