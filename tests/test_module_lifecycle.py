@@ -12,7 +12,6 @@ from pathlib import Path
 
 import pytest
 
-import _qov
 from _qov import Cloudflare, DingTalk
 
 PYPROJECT = Path(__file__).parent.parent / "pyproject.toml"
