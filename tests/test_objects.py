@@ -61,12 +61,14 @@ def test_doc_strings():
 
 
 @pytest.mark.parametrize("cls", [Cloudflare, DingTalk])
-def test_no_instance_dict_and_no_weak_references(cls):
+def test_no_instance_dict_no_weak_references_and_a_fixed_class(cls):
     instance = cls()
     with pytest.raises(AttributeError):
         instance.anything = 1
     with pytest.raises(TypeError):
         weakref.ref(instance)
+    with pytest.raises(TypeError, match="^cannot set 'anything' attribute of immutable type 'qov."):
+        cls.anything = 1
 
 
 def test_subclasses_run_the_same_constructor_and_methods():

@@ -11,6 +11,7 @@ import pytest
 
 ROOT = Path(__file__).parent.parent
 STUB = ROOT / "stubs" / "_qov.pyi"
+PACKAGE_STUB = ROOT / "stubs" / "qov" / "__init__.pyi"
 
 
 def mypy(*args: str, cwd: Path, cache: Path | None = None) -> subprocess.CompletedProcess[str]:
@@ -26,25 +27,30 @@ def cache(tmp_path_factory):
     return tmp_path_factory.mktemp("mypy-cache")
 
 
-def test_stubtest_finds_the_stub_exact(tmp_path):
-    done = mypy("mypy.stubtest", "_qov", cwd=tmp_path)
+def test_stubtest_finds_the_stubs_exact(tmp_path):
+    done = mypy("mypy.stubtest", "_qov", "qov", cwd=tmp_path)
     assert done.returncode == 0, done.stdout + done.stderr
 
 
-def test_installed_stub_is_this_trees(tmp_path):
+def test_installed_stubs_are_this_trees(tmp_path):
     import _qov
+    import qov
 
     beside = Path(_qov.__file__).with_name("_qov.pyi")
     stub_package = beside.with_name("_qov-stubs") / "__init__.pyi"
-    for installed in (beside, stub_package):
-        assert installed.read_text() == STUB.read_text(), f"{installed} is stale: reinstall the module"
+    in_package = Path(qov.__file__).with_name("__init__.pyi")
+    for installed, source in ((beside, STUB), (stub_package, STUB), (in_package, PACKAGE_STUB)):
+        assert installed.read_text() == source.read_text(), f"{installed} is stale: reinstall the module"
+    assert in_package.with_name("py.typed").exists()
 
-    # What a user gets: mypy finds the installed stub without any set-up.
-    (tmp_path / "use.py").write_text("import _qov\nreveal_type(_qov.Cloudflare().fib(3))\n")
-    done = subprocess.run([sys.executable, "-m", "mypy", "--no-incremental", "use.py"], cwd=tmp_path,
+    # What a user gets: mypy finds the installed stubs without any set-up.
+    (tmp_path / "use.py").write_text("import _qov, qov\nreveal_type(_qov.Cloudflare().fib(3))\n"
+                                     "reveal_type(qov.DingTalk().send_text('x'))\nreveal_type(qov.__version__)\n")
+    done = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", "use.py"], cwd=tmp_path,
                           env={k: v for k, v in os.environ.items() if k != "MYPYPATH"},
                           capture_output=True, text=True, timeout=300)
-    assert 'Revealed type is "int"' in done.stdout, done.stdout + done.stderr
+    revealed = [line.split("Revealed type is ")[1] for line in done.stdout.splitlines() if "Revealed type" in line]
+    assert revealed == ['"int"', '"str | None"', '"str"'], done.stdout + done.stderr
 
 
 def test_examples_pass_mypy_strict(cache):

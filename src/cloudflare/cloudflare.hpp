@@ -19,7 +19,6 @@ inline CloudflareObject* as_cloudflare(PyObject* self) { return reinterpret_cast
 // Object and lifecycle
 PyObject* Cloudflare_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 int Cloudflare_init(PyObject* self, PyObject* args, PyObject* kwargs);
-void Cloudflare_dealloc(PyObject* self);
 PyObject* CloudflareObject_get_zone(PyObject* self, void* closure);
 PyObject* CloudflareObject_get_zone_id(PyObject* self, void* closure);
 int CloudflareObject_set_zone(PyObject* self, PyObject* value, void* closure);

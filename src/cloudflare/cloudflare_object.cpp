@@ -60,18 +60,6 @@ int Cloudflare_init(PyObject* object, PyObject* args, PyObject* kwargs) {
     return 0;
 }
 
-void Cloudflare_dealloc(PyObject* object) {
-    CloudflareObject* self = as_cloudflare(object);
-    Py_CLEAR(self->email);
-    Py_CLEAR(self->account);
-    Py_CLEAR(self->api_token);
-    Py_CLEAR(self->api_url);
-    Py_CLEAR(self->zone);
-    Py_CLEAR(self->zone_id);
-    Py_CLEAR(self->proxy);
-    Py_TYPE(object)->tp_free(object);
-}
-
 PyObject* CloudflareObject_get_zone(PyObject* self, void*) { return get_stored_or_empty(as_cloudflare(self)->zone); }
 
 PyObject* CloudflareObject_get_zone_id(PyObject* self, void*) {

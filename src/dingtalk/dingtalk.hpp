@@ -16,7 +16,6 @@ extern const char DingTalk_doc[];
 // Object and lifecycle
 PyObject* DingTalk_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 int DingTalk_init(PyObject* self, PyObject* args, PyObject* kwargs);
-void DingTalk_dealloc(PyObject* self);
 
 // Messages. Each reads its arguments by position or by the parameter names of
 // its doc string's first line.

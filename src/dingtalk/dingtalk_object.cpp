@@ -22,10 +22,3 @@ int DingTalk_init(PyObject* object, PyObject* args, PyObject* kwargs) {
     if (secret != nullptr) qov::replace_field(self->secret, qov::Ref::borrow(secret));
     return 0;
 }
-
-void DingTalk_dealloc(PyObject* object) {
-    DingTalkObject* self = as_dingtalk(object);
-    Py_CLEAR(self->token);
-    Py_CLEAR(self->secret);
-    Py_TYPE(object)->tp_free(object);
-}

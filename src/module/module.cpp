@@ -1,7 +1,8 @@
-// The _qov module: the two class types, their tables, and PyInit__qov.
+// The _qov module: the two class types, their tables, and the module's
+// multi-phase initialisation. Each interpreter that imports it gets its own
+// module object, module state and type objects.
 #include "common/interp.hpp"  // Python.h comes before every other header
 
-#include <curl/curl.h>
 #include <structmember.h>
 
 #include <exception>
@@ -9,6 +10,8 @@
 
 #include "cloudflare/cloudflare.hpp"
 #include "dingtalk/dingtalk.hpp"
+#include "module/curl_global.hpp"
+#include "module/gc_support.hpp"
 
 namespace {
 
@@ -80,66 +83,114 @@ PyGetSetDef DingTalk_getsetters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// A static type with every slot empty; fill_*_type sets the ones that are used.
-PyTypeObject empty_static_type() {
-    PyTypeObject type{};
-    type.ob_base = PyVarObject{PyObject_HEAD_INIT(nullptr) 0};
-    return type;
+template <typename Function>
+void* slot(Function function) {
+    return reinterpret_cast<void*>(function);
 }
 
-PyTypeObject CloudflareType = empty_static_type();
-PyTypeObject DingTalkType = empty_static_type();
+// Heap types cannot be changed from Python (as static types could not), may be
+// subclassed, and take part in garbage collection.
+constexpr unsigned int kTypeFlags =
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE;
 
-void fill_cloudflare_type() {
-    CloudflareType.tp_name = "qov.Cloudflare";
-    CloudflareType.tp_basicsize = sizeof(CloudflareObject);
-    CloudflareType.tp_itemsize = 0;
-    CloudflareType.tp_dealloc = Cloudflare_dealloc;
-    CloudflareType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
-    CloudflareType.tp_methods = Cloudflare_methods;
-    CloudflareType.tp_members = Cloudflare_members;
-    CloudflareType.tp_getset = Cloudflare_getsetters;
-    CloudflareType.tp_init = Cloudflare_init;
-    CloudflareType.tp_new = Cloudflare_new;
+PyType_Slot Cloudflare_slots[] = {
+    {Py_tp_new, slot(Cloudflare_new)},
+    {Py_tp_init, slot(Cloudflare_init)},
+    {Py_tp_dealloc, slot(Cloudflare_dealloc)},
+    {Py_tp_traverse, slot(Cloudflare_traverse)},
+    {Py_tp_clear, slot(Cloudflare_clear)},
+    {Py_tp_methods, Cloudflare_methods},
+    {Py_tp_members, Cloudflare_members},
+    {Py_tp_getset, Cloudflare_getsetters},
+    {0, nullptr},
+};
+
+PyType_Spec Cloudflare_spec = {"qov.Cloudflare", sizeof(CloudflareObject), 0, kTypeFlags, Cloudflare_slots};
+
+PyType_Slot DingTalk_slots[] = {
+    {Py_tp_doc, const_cast<char*>(DingTalk_doc)},
+    {Py_tp_new, slot(DingTalk_new)},
+    {Py_tp_init, slot(DingTalk_init)},
+    {Py_tp_dealloc, slot(DingTalk_dealloc)},
+    {Py_tp_traverse, slot(DingTalk_traverse)},
+    {Py_tp_clear, slot(DingTalk_clear)},
+    {Py_tp_methods, DingTalk_methods},
+    {Py_tp_members, DingTalk_members},
+    {Py_tp_getset, DingTalk_getsetters},
+    {0, nullptr},
+};
+
+PyType_Spec DingTalk_spec = {"qov.DingTalk", sizeof(DingTalkObject), 0, kTypeFlags, DingTalk_slots};
+
+// What one interpreter's module owns: its two types (strong references).
+struct ModuleState {
+    PyTypeObject* cloudflare;
+    PyTypeObject* dingtalk;
+};
+
+ModuleState* state_of(PyObject* module) { return static_cast<ModuleState*>(PyModule_GetState(module)); }
+
+// Makes the type from its spec, keeps it in the state and publishes it under its short name.
+int add_type(PyObject* module, PyType_Spec* spec, PyTypeObject*& kept) {
+    kept = reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, spec, nullptr));
+    if (kept == nullptr) return -1;
+    return PyModule_AddType(module, kept);
 }
 
-void fill_dingtalk_type() {
-    DingTalkType.tp_name = "qov.DingTalk";
-    DingTalkType.tp_basicsize = sizeof(DingTalkObject);
-    DingTalkType.tp_itemsize = 0;
-    DingTalkType.tp_dealloc = DingTalk_dealloc;
-    DingTalkType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
-    DingTalkType.tp_doc = DingTalk_doc;
-    DingTalkType.tp_methods = DingTalk_methods;
-    DingTalkType.tp_members = DingTalk_members;
-    DingTalkType.tp_getset = DingTalk_getsetters;
-    DingTalkType.tp_init = DingTalk_init;
-    DingTalkType.tp_new = DingTalk_new;
+int exec_module(PyObject* module) {
+    if (!curl_global_ready()) {
+        PyErr_SetString(PyExc_ImportError, "libcurl could not be initialised");
+        return -1;
+    }
+    ModuleState* state = state_of(module);
+    if (add_type(module, &Cloudflare_spec, state->cloudflare) < 0) return -1;
+    if (add_type(module, &DingTalk_spec, state->dingtalk) < 0) return -1;
+    return 0;
 }
 
-PyModuleDef module = {PyModuleDef_HEAD_INIT, "_qov", nullptr, -1, nullptr, nullptr, nullptr, nullptr, nullptr};
+int traverse_module(PyObject* module, visitproc visit, void* arg) {
+    ModuleState* state = state_of(module);
+    Py_VISIT(state->cloudflare);
+    Py_VISIT(state->dingtalk);
+    return 0;
+}
+
+int clear_module(PyObject* module) {
+    ModuleState* state = state_of(module);
+    Py_CLEAR(state->cloudflare);
+    Py_CLEAR(state->dingtalk);
+    return 0;
+}
+
+void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
+
+// Ready for an interpreter with its own lock: no interpreter object is shared
+// between module objects, libcurl is set up once per process, and each thread
+// has its own libcurl handle. Not ready to run without the GIL: the instances'
+// fields are read and replaced without a lock of their own.
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, slot(exec_module)},
+#if PY_VERSION_HEX >= 0x030C0000
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+#endif
+#if PY_VERSION_HEX >= 0x030D0000
+    {Py_mod_gil, Py_MOD_GIL_USED},
+#endif
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_qov",
+    nullptr,  // no module doc string
+    sizeof(ModuleState),
+    nullptr,  // no module-level functions
+    module_slots,
+    traverse_module,
+    clear_module,
+    free_module,
+};
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__qov() {
-    // libcurl's global set-up is not safe to race: do it once, under the
-    // interpreter lock, before any thread can start a transfer.
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-        return qov::raise(PyExc_ImportError, "libcurl could not be initialised");
-    }
-    fill_cloudflare_type();
-    fill_dingtalk_type();
-    if (PyType_Ready(&CloudflareType) < 0) return nullptr;
-    if (PyType_Ready(&DingTalkType) < 0) return nullptr;
-
-    qov::Ref mod = qov::Ref::steal(PyModule_Create2(&module, 1013));
-    if (!mod) return nullptr;
-    qov::Ref cloudflare = qov::Ref::borrow(reinterpret_cast<PyObject*>(&CloudflareType));
-    qov::Ref dingtalk = qov::Ref::borrow(reinterpret_cast<PyObject*>(&DingTalkType));
-    // PyModule_AddObject takes the reference over only when it succeeds.
-    if (PyModule_AddObject(mod.get(), "Cloudflare", cloudflare.get()) < 0) return nullptr;
-    (void)cloudflare.release();
-    if (PyModule_AddObject(mod.get(), "DingTalk", dingtalk.get()) < 0) return nullptr;
-    (void)dingtalk.release();
-    return mod.release();
-}
+PyMODINIT_FUNC PyInit__qov() { return PyModuleDef_Init(&module_def); }
