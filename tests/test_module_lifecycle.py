@@ -173,4 +173,5 @@ def test_sub_interpreters_with_their_own_gil_load_and_use_the_module(qov, plain_
     control = "refused" if importlib.util.find_spec("_testsinglephase") else "absent"
     assert outcome.lines[0] == f"control {control}"
     assert sorted(outcome.lines[1:]) == [f"{name} {{200}} {4 * count} <class 'qov.Cloudflare'>" for name in names]
-    assert sorted(r.path for r in plain_server.received) == sorted(f"/{name}/{n}" for name in names for n in range(count))
+    wanted = sorted(f"/{name}/{n}" for name in names for n in range(count))
+    assert sorted(r.path for r in plain_server.received) == wanted

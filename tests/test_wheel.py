@@ -24,8 +24,9 @@ BUNDLED = Path(_qov.__file__).with_name("qov.libs")
 EXAMPLES = Path(__file__).parent.parent / "examples"
 ZONE_ORG = "4fa0e9c2b7d15a3e8c6f1d2b9a7e5c30"  # example.org in the sandbox's seed
 
-pytestmark = pytest.mark.skipif(not BUNDLED.is_dir(), reason="needs _qov from a repaired wheel "
-                                                            "(bash scripts/build-wheels.sh && bash scripts/test-wheels.sh)")
+pytestmark = pytest.mark.skipif(
+    not BUNDLED.is_dir(),
+    reason="needs _qov from a repaired wheel (bash scripts/build-wheels.sh && bash scripts/test-wheels.sh)")
 
 # Settings that would send requests elsewhere or choose what TLS trusts.
 _FOREIGN = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "CURL_CA_BUNDLE",
