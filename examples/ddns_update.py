@@ -57,7 +57,7 @@ def alert(text: str) -> None:
     token, secret = os.environ.get("DINGTALK_ROBOT_TOKEN"), os.environ.get("DINGTALK_ROBOT_SECRET")
     if token and secret:
         reply = _qov.DingTalk(token, secret).send_text(text)
-        if reply is None or json.loads(reply).get("errcode") != 0:
+        if json.loads(reply).get("errcode") != 0:
             print(f"ddns: the DingTalk alert was refused: {reply}", file=sys.stderr)
 
 
