@@ -12,6 +12,7 @@ import gc  # noqa: F401 - the cases' code uses it
 import json
 import os
 import sys
+import threading
 import time
 
 from _qov import Cloudflare, DingTalk
@@ -43,14 +44,26 @@ class Sub(str):
         raise RuntimeError("Sub.encode called")
 
 
-class Hostile:
-    """An object whose str() runs `action` and gives back whatever it returns."""
+class Sly:
+    """Runs `action` whenever it is read as a text, an integer or a truth
+    value, then gives `value` (as it is: str() of a Sly holding 5 fails)."""
 
-    def __init__(self, action):
-        self.action = action
+    def __init__(self, action, value):
+        self.action, self.value = action, value
 
     def __str__(self):
-        return self.action()
+        self.action()
+        return self.value
+
+    def __index__(self):
+        self.action()
+        return self.value
+
+    __int__ = __index__
+
+    def __bool__(self):
+        self.action()
+        return bool(self.value)
 
 
 class Hook:
@@ -69,6 +82,38 @@ class Hook:
 
     def flush(self):
         pass
+
+
+CHURNING, ASIDE = [], []  # threads of the case; what went wrong outside the call itself
+
+
+def churn(action, times=300):
+    """Runs `action` over and over in another thread while the call runs."""
+    def loop():
+        for _ in range(times):
+            try:
+                action()
+            except SystemError as error:
+                ASIDE.append(f"another thread got SystemError: {error}")
+            except Exception:
+                pass
+    thread = threading.Thread(target=loop, daemon=True)
+    thread.start()
+    CHURNING.append(thread)
+
+
+def in_fork(action):
+    """Runs `action` in a forked child, which inherits the thread's libcurl
+    handle and its connections, and notes it when that child is killed."""
+    pid = os.fork()
+    if pid == 0:
+        try:
+            action()
+        finally:
+            os._exit(0)
+    _, status = os.waitpid(pid, 0)
+    if os.WIFSIGNALED(status):
+        ASIDE.append(f"a forked child died of signal {os.WTERMSIG(status)}")
 
 
 class CfBare(Cloudflare):
@@ -117,6 +162,8 @@ def problems_of(case, namespace, result, error):
                 problems.append(f"reading {name} afterwards raised SystemError: {read_error}")
             except Exception:
                 pass
+    problems += ASIDE
+    ASIDE.clear()
     if case.get("expect"):
         try:
             met = eval(case["expect"], dict(namespace, r=result, err=error))
@@ -133,7 +180,7 @@ def run(case, given, time_factor):
     url = f"{cf_url}/{answer}" if answer else cf_url
     saved_environment, saved_stdout = dict(os.environ), sys.stdout
     os.environ["QOV_DINGTALK_URL"] = dingtalk_url
-    namespace = dict(given, URL=url, Sub=Sub, Hostile=Hostile, Hook=Hook, CfBare=CfBare, DtBare=DtBare,
+    namespace = dict(given, URL=url, Sub=Sub, Sly=Sly, Hook=Hook, churn=churn, in_fork=in_fork, CfBare=CfBare, DtBare=DtBare,
                      Cloudflare=Cloudflare, DingTalk=DingTalk, os=os, sys=sys, gc=gc, MOB=["13800000000"],
                      c=Cloudflare(api_token=given["TOKEN"], api_url=url),
                      d=DingTalk(answer or given["DT_TOKEN"], given["SECRET"]))
@@ -147,6 +194,8 @@ def run(case, given, time_factor):
     except BaseException as raised:  # noqa: B036 - judged by problems_of
         error = raised
     seconds = time.monotonic() - started
+    while CHURNING:  # still under the time bound
+        CHURNING.pop().join()
     faulthandler.cancel_dump_traceback_later()
     sys.stdout = saved_stdout
     os.environ.clear()
