@@ -30,11 +30,12 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).parent))
 sys.path.insert(0, str(Path(__file__).parent.parent / "sandbox"))
 
-from cloudflare_fixtures import TOKEN, ZONE, ZONE_ID, _seeded  # noqa: E402
-from dingtalk_fixtures import SECRET, TOKEN as DT_TOKEN, robot_fake  # noqa: E402
-from hostile_server import ANSWERS, JSON, HostileServer  # noqa: E402
-from qov_sandbox.tls import make_tls  # noqa: E402
-from runner import _PROXY_VARIABLES  # noqa: E402
+from cloudflare_fixtures import TOKEN, ZONE, ZONE_ID, _seeded
+from dingtalk_fixtures import SECRET, robot_fake
+from dingtalk_fixtures import TOKEN as DT_TOKEN
+from hostile_server import ANSWERS, JSON, HostileServer
+from qov_sandbox.tls import make_tls
+from runner import _PROXY_VARIABLES
 
 CHILD = Path(__file__).with_name("fuzz_child.py")
 SANITIZER_REPORT = re.compile(r"ERROR: AddressSanitizer|runtime error:|ERROR: LeakSanitizer|Fatal Python error")
@@ -154,7 +155,9 @@ def case(id, call, setup="", server="fake", answer=None, bound=10, expect=None, 
 
 
 def fuzz_case(rng: random.Random, number: int) -> dict:
-    draw = lambda kind: rng.choice(POOLS["any"] if kind != "url" and rng.random() < 0.06 else POOLS[kind])  # noqa: E731
+    def draw(kind: str) -> str:
+        return rng.choice(POOLS["any"] if kind != "url" and rng.random() < 0.06 else POOLS[kind])
+
     setup = [ZONE_SETUP] if rng.random() < 0.8 else []
     for _ in range(rng.choice((0, 0, 0, 1, 1, 2))):
         setup.append(re.sub(r"\{(\w+)\}", lambda m: draw(m[1]), rng.choice(SETUPS)))
@@ -226,7 +229,7 @@ def run_batch(cases: list[dict], given: dict, options, folder: Path) -> list[dic
                 returncode = child.wait()
         lines = (work / "results").read_text().splitlines() if (work / "results").exists() else []
         records = {r["index"]: r for r in map(json.loads, lines)}
-        segments = re.split(r"^@@ case (\d+)\n", (work / "stderr").read_text(errors="replace"), flags=re.M)
+        segments = re.split(r"^@@ case (\d+)\n", (work / "stderr").read_text(errors="replace"), flags=re.MULTILINE)
         stderr_of = {int(segments[i]): segments[i + 1] for i in range(1, len(segments) - 1, 2)}
         started = max(stderr_of, default=-1)
         if started < 0:  # the child died before its first case: no case can run
@@ -337,7 +340,8 @@ def main(argv: list[str] | None = None, tls=None, folder: Path | None = None) ->
     options = parse(argv)
     with tempfile.TemporaryDirectory(prefix="qov-fuzz-") as scratch:
         folder = folder or Path(scratch)
-        cases = json.loads(options.replay.read_text()) if options.replay else catalogue(options.mode, options.seed, options.fuzz)
+        cases = (json.loads(options.replay.read_text()) if options.replay
+                 else catalogue(options.mode, options.seed, options.fuzz))
         if options.save:
             options.save.write_text(json.dumps(cases, indent=1))
         print(f"replaying {options.replay}" if options.replay else f"{options.mode} mode, seed {options.seed}",

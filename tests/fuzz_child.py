@@ -8,9 +8,10 @@ RESULTS, written before the next case starts.
 """
 import ctypes
 import faulthandler
-import gc  # noqa: F401 - the cases' code uses it
+import gc
 import json
 import os
+import reprlib
 import sys
 import threading
 import time
@@ -153,7 +154,7 @@ def problems_of(case, namespace, result, error):
         if not isinstance(error, Exception) or isinstance(error, SystemError):
             problems.append(f"raised {type(error).__name__}: {str(error)[:300]}")
     elif not SHAPES[case["shape"]](result):
-        problems.append(f"returned {repr(result)[:300]}, not of shape {case['shape']}")
+        problems.append(f"returned {reprlib.repr(result)}, not of shape {case['shape']}")
     for owner, names in ((namespace.get("c"), CF_ATTRS), (namespace.get("d"), DT_ATTRS)):
         for name in names:
             try:
@@ -180,8 +181,9 @@ def run(case, given, time_factor):
     url = f"{cf_url}/{answer}" if answer else cf_url
     saved_environment, saved_stdout = dict(os.environ), sys.stdout
     os.environ["QOV_DINGTALK_URL"] = dingtalk_url
-    namespace = dict(given, URL=url, Sub=Sub, Sly=Sly, Hook=Hook, churn=churn, in_fork=in_fork, CfBare=CfBare, DtBare=DtBare,
-                     Cloudflare=Cloudflare, DingTalk=DingTalk, os=os, sys=sys, gc=gc, MOB=["13800000000"],
+    namespace = dict(given, URL=url, Sub=Sub, Sly=Sly, Hook=Hook, churn=churn, in_fork=in_fork, CfBare=CfBare,
+                     DtBare=DtBare, Cloudflare=Cloudflare, DingTalk=DingTalk, os=os, sys=sys, gc=gc,
+                     MOB=["13800000000"],
                      c=Cloudflare(api_token=given["TOKEN"], api_url=url),
                      d=DingTalk(answer or given["DT_TOKEN"], given["SECRET"]))
     result = error = None
@@ -191,17 +193,18 @@ def run(case, given, time_factor):
     try:
         exec(compile(f"{case['setup']}\nr = {case['call']}", case["id"], "exec"), namespace)
         result = namespace["r"]
-    except BaseException as raised:  # noqa: B036 - judged by problems_of
+    except BaseException as raised:  # judged by problems_of: only SystemError and non-Exceptions fail
         error = raised
     seconds = time.monotonic() - started
+    peak = peak_rss_mib()
     while CHURNING:  # still under the time bound
         CHURNING.pop().join()
     faulthandler.cancel_dump_traceback_later()
     sys.stdout = saved_stdout
     os.environ.clear()
     os.environ.update(saved_environment)
-    outcome = f"{type(error).__name__}: {error}" if error is not None else f"-> {result!r}"
-    return {"seconds": round(seconds, 3), "rss_mib": round(peak_rss_mib(), 1), "outcome": outcome[:200],
+    outcome = f"{type(error).__name__}: {error}" if error is not None else f"-> {reprlib.repr(result)}"
+    return {"seconds": round(seconds, 3), "rss_mib": round(peak, 1), "outcome": outcome[:200],
             "problems": problems_of(case, namespace, result, error)}
 
 
