@@ -44,7 +44,8 @@ ZONE_SETUP = "c.zone, c.zone_id = ZONE, ZONE_ID"
 ENSURE = "c.dns_ensured_record(ZONE, 'A', 'www.example.com', '192.0.2.1', False, 1)"
 
 # Expression texts the arguments are drawn from, by kind; "any" mixes into
-# every kind but "url", which holds whatever names a host: only loopback ones.
+# every kind but "url", whatever names a host (only loopback ones), and
+# "path", files written (only in the playground, which is also the cwd).
 TEXT = ["''", "'x'", "'on'", "'a' * 10**6", "'\\x00'", "'a\\x00b'", "'\\ud800'", "'\\udcff'", "'é中😀'",
         "'\\r\\nX: y'", "'%s%n%p' * 50", "'{\"\\\\'", "Sub('x')", "'http://u:p@127.0.0.1:1/'"]
 POOLS = {
@@ -156,7 +157,7 @@ def case(id, call, setup="", server="fake", answer=None, bound=10, expect=None, 
 
 def fuzz_case(rng: random.Random, number: int) -> dict:
     def draw(kind: str) -> str:
-        return rng.choice(POOLS["any"] if kind != "url" and rng.random() < 0.06 else POOLS[kind])
+        return rng.choice(POOLS["any"] if kind not in ("url", "path") and rng.random() < 0.06 else POOLS[kind])
 
     setup = [ZONE_SETUP] if rng.random() < 0.8 else []
     for _ in range(rng.choice((0, 0, 0, 1, 1, 2))):
@@ -220,8 +221,8 @@ def run_batch(cases: list[dict], given: dict, options, folder: Path) -> list[dic
                                                           time_factor=options.time_factor)))
         with open(work / "stderr", "wb") as stderr:
             child = subprocess.Popen([sys.executable, str(CHILD), str(work / "batch.json"), str(work / "results")],
-                                     env=options.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                     stderr=stderr)
+                                     env=options.env, cwd=given["TMP"], stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=stderr)
             try:
                 returncode = child.wait(timeout=30 + options.time_factor * sum(c["bound"] for c in cases[start:]))
             except subprocess.TimeoutExpired:
