@@ -62,7 +62,7 @@ sanitizer_suite() {
         -DPython_EXECUTABLE="$PYTHON" >/dev/null
     cmake --build "$build" --target _qov >/dev/null
     local module
-    module=$(find "$build" -name '_qov*.so' -print -quit)
+    module=$(find "$PWD/$build" -name '_qov*.so' -print -quit)
     reports=$(mktemp -d)
     local status=0
     # Python frees little at exit, so leak reports would be noise; the stub
@@ -70,7 +70,7 @@ sanitizer_suite() {
     LD_PRELOAD="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)" \
     ASAN_OPTIONS="detect_leaks=0:log_path=$reports/asan" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan" \
-    PYTHONMALLOC=malloc PYTHONPATH="$(dirname "$module")" \
+    PYTHONMALLOC=malloc PYTHONPATH="$(dirname "$module")" QOV_FUZZ_ARGS="--time-factor 3 --rss-mib 2048" \
         "$PYTHON" -m pytest -q -p no:cacheprovider tests --ignore=tests/test_stubs.py || status=$?
     if compgen -G "$reports/*" >/dev/null; then
         echo "Sanitizer reports:" >&2
