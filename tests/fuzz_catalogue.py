@@ -298,7 +298,7 @@ def run(cases: list[dict], options, folder: Path, tls) -> tuple[list[dict], str]
         for stop in reversed(stopping):
             stop()
     outcomes = [judge(v, options.hardened) for v in verdicts]
-    shown = [(v, o) for v, o in zip(verdicts, outcomes) if o in ("fail", "xfail") or o == "xpass" and
+    shown = [(v, o) for v, o in zip(verdicts, outcomes, strict=True) if o in ("fail", "xfail") or o == "xpass" and
              v["case"]["expect"]]  # not every case that meets a large answer
     lines = [f"{outcome.upper()} {v['case']['id']}: {'; '.join(v['problems']) or 'passes'}\n"
              f"    {json.dumps(v['case'])}" for v, outcome in shown]
@@ -308,7 +308,7 @@ def run(cases: list[dict], options, folder: Path, tls) -> tuple[list[dict], str]
     lines.append(f"{len(cases)} cases in {time.monotonic() - began:.1f} s: " +
                  ", ".join(f"{n} {o}" for o, n in counts.items()) + f"; peak RSS {peak} MiB" +
                  (f"; slowest {slowest['case']['id']} {slowest['record'].get('seconds')} s" if slowest else ""))
-    return [v["case"] for v, outcome in zip(verdicts, outcomes) if outcome == "fail"], "\n".join(lines)
+    return [v["case"] for v, outcome in zip(verdicts, outcomes, strict=True) if outcome == "fail"], "\n".join(lines)
 
 
 def parse(argv: list[str] | None = None) -> argparse.Namespace:
