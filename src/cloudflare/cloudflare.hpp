@@ -3,6 +3,12 @@
 
 #include "common/interp.hpp"
 
+// Settings that hold no interpreter object, checked when they are set.
+struct CloudflareLimits {
+    double timeout = 30;  // seconds for the whole of one transfer; 0: no limit
+    int max_retries = 2;  // tries after the first, for a 429 and transient failures
+};
+
 struct CloudflareObject {
     PyObject_HEAD
     PyObject* email;
@@ -12,6 +18,7 @@ struct CloudflareObject {
     PyObject* zone;     // null until a lookup, a setter or a read stores a str
     PyObject* zone_id;  // likewise
     PyObject* proxy;    // never null; empty means a direct connection
+    CloudflareLimits limits;
 };
 
 inline CloudflareObject* as_cloudflare(PyObject* self) { return reinterpret_cast<CloudflareObject*>(self); }
@@ -23,6 +30,10 @@ PyObject* CloudflareObject_get_zone(PyObject* self, void* closure);
 PyObject* CloudflareObject_get_zone_id(PyObject* self, void* closure);
 int CloudflareObject_set_zone(PyObject* self, PyObject* value, void* closure);
 int CloudflareObject_set_zone_id(PyObject* self, PyObject* value, void* closure);
+PyObject* CloudflareObject_get_timeout(PyObject* self, void* closure);
+int CloudflareObject_set_timeout(PyObject* self, PyObject* value, void* closure);
+PyObject* CloudflareObject_get_max_retries(PyObject* self, void* closure);
+int CloudflareObject_set_max_retries(PyObject* self, PyObject* value, void* closure);
 
 // Methods. Each reads its arguments by position or by the parameter names of
 // its doc string's first line (the __text_signature__ form help() and

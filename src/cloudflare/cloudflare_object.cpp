@@ -1,5 +1,7 @@
 #include "cloudflare/cloudflare.hpp"
 
+#include "common/limit_values.hpp"
+
 namespace {
 
 constexpr const char* kDefaultApiUrl = "https://api.cloudflare.com/client/v4";
@@ -37,21 +39,28 @@ PyObject* Cloudflare_new(PyTypeObject* type, PyObject*, PyObject*) {
         *field = PyUnicode_FromString("");
         if (*field == nullptr) return nullptr;  // dealloc releases the fields already set
     }
+    self->limits = CloudflareLimits{};
     return instance.release();
 }
 
 int Cloudflare_init(PyObject* object, PyObject* args, PyObject* kwargs) {
-    static const char* kwlist[] = {"email", "account", "api_token", "proxy", "api_url", nullptr};
+    static const char* kwlist[] = {"email", "account", "api_token", "proxy", "api_url", "timeout", "max_retries",
+                                   nullptr};
     PyObject *email = nullptr, *account = nullptr, *api_token = nullptr, *proxy = nullptr, *api_url = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|UUUUU", const_cast<char**>(kwlist), &email, &account,
-                                     &api_token, &proxy, &api_url)) {
+    PyObject *timeout = nullptr, *max_retries = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|UUUUUOO", const_cast<char**>(kwlist), &email, &account,
+                                     &api_token, &proxy, &api_url, &timeout, &max_retries)) {
         return -1;
     }
-    // Made before any field changes, so a failure leaves the instance as it was.
+    // Checked and made before any field changes, so a failure leaves the instance as it was.
+    CloudflareObject* self = as_cloudflare(object);
+    CloudflareLimits limits = self->limits;
+    if (timeout != nullptr && qov::set_seconds(limits.timeout, timeout, "timeout") < 0) return -1;
+    if (max_retries != nullptr && qov::set_count(limits.max_retries, max_retries, "max_retries") < 0) return -1;
     qov::Ref url = api_url ? qov::Ref::borrow(api_url) : qov::Ref::steal(PyUnicode_FromString(kDefaultApiUrl));
     if (!url) return -1;
 
-    CloudflareObject* self = as_cloudflare(object);
+    self->limits = limits;
     store_if_given(self->email, email);
     store_if_given(self->account, account);
     store_if_given(self->api_token, api_token);
@@ -72,4 +81,20 @@ int CloudflareObject_set_zone(PyObject* self, PyObject* value, void*) {
 
 int CloudflareObject_set_zone_id(PyObject* self, PyObject* value, void*) {
     return set_str_only(as_cloudflare(self)->zone_id, value);
+}
+
+PyObject* CloudflareObject_get_timeout(PyObject* self, void*) {
+    return PyFloat_FromDouble(as_cloudflare(self)->limits.timeout);
+}
+
+int CloudflareObject_set_timeout(PyObject* self, PyObject* value, void*) {
+    return qov::set_seconds(as_cloudflare(self)->limits.timeout, value, "timeout");
+}
+
+PyObject* CloudflareObject_get_max_retries(PyObject* self, void*) {
+    return PyLong_FromLong(as_cloudflare(self)->limits.max_retries);
+}
+
+int CloudflareObject_set_max_retries(PyObject* self, PyObject* value, void*) {
+    return qov::set_count(as_cloudflare(self)->limits.max_retries, value, "max_retries");
 }

@@ -3,10 +3,17 @@
 
 #include "common/interp.hpp"
 
+// Settings that hold no interpreter object, checked when they are set.
+struct DingTalkLimits {
+    double timeout = 30;  // seconds for the whole of one transfer; 0: no limit
+    int per_minute = 20;  // sends per robot token in any 60 s within the process; 0: no pacing
+};
+
 struct DingTalkObject {
     PyObject_HEAD
     PyObject* token;
     PyObject* secret;
+    DingTalkLimits limits;
 };
 
 inline DingTalkObject* as_dingtalk(PyObject* self) { return reinterpret_cast<DingTalkObject*>(self); }
@@ -16,6 +23,10 @@ extern const char DingTalk_doc[];
 // Object and lifecycle
 PyObject* DingTalk_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 int DingTalk_init(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* DingTalkObject_get_timeout(PyObject* self, void* closure);
+int DingTalkObject_set_timeout(PyObject* self, PyObject* value, void* closure);
+PyObject* DingTalkObject_get_per_minute(PyObject* self, void* closure);
+int DingTalkObject_set_per_minute(PyObject* self, PyObject* value, void* closure);
 
 // Messages. Each reads its arguments by position or by the parameter names of
 // its doc string's first line.

@@ -1,5 +1,7 @@
 #include "dingtalk/dingtalk.hpp"
 
+#include "common/limit_values.hpp"
+
 const char DingTalk_doc[] = "DingTalk(token, salt) -> DingTalk \n\n DingTalk Object\n\n";
 
 PyObject* DingTalk_new(PyTypeObject* type, PyObject*, PyObject*) {
@@ -10,15 +12,40 @@ PyObject* DingTalk_new(PyTypeObject* type, PyObject*, PyObject*) {
         *field = PyUnicode_FromString("");
         if (*field == nullptr) return nullptr;  // dealloc releases the field already set
     }
+    self->limits = DingTalkLimits{};
     return instance.release();
 }
 
 int DingTalk_init(PyObject* object, PyObject* args, PyObject* kwargs) {
-    static const char* kwlist[] = {"token", "secret", nullptr};
-    PyObject *token = nullptr, *secret = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|UU", const_cast<char**>(kwlist), &token, &secret)) return -1;
+    static const char* kwlist[] = {"token", "secret", "timeout", "per_minute", nullptr};
+    PyObject *token = nullptr, *secret = nullptr, *timeout = nullptr, *per_minute = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|UUOO", const_cast<char**>(kwlist), &token, &secret, &timeout,
+                                     &per_minute)) {
+        return -1;
+    }
+    // Checked before any field changes, so a failure leaves the instance as it was.
     DingTalkObject* self = as_dingtalk(object);
+    DingTalkLimits limits = self->limits;
+    if (timeout != nullptr && qov::set_seconds(limits.timeout, timeout, "timeout") < 0) return -1;
+    if (per_minute != nullptr && qov::set_count(limits.per_minute, per_minute, "per_minute") < 0) return -1;
+    self->limits = limits;
     if (token != nullptr) qov::replace_field(self->token, qov::Ref::borrow(token));
     if (secret != nullptr) qov::replace_field(self->secret, qov::Ref::borrow(secret));
     return 0;
+}
+
+PyObject* DingTalkObject_get_timeout(PyObject* self, void*) {
+    return PyFloat_FromDouble(as_dingtalk(self)->limits.timeout);
+}
+
+int DingTalkObject_set_timeout(PyObject* self, PyObject* value, void*) {
+    return qov::set_seconds(as_dingtalk(self)->limits.timeout, value, "timeout");
+}
+
+PyObject* DingTalkObject_get_per_minute(PyObject* self, void*) {
+    return PyLong_FromLong(as_dingtalk(self)->limits.per_minute);
+}
+
+int DingTalkObject_set_per_minute(PyObject* self, PyObject* value, void*) {
+    return qov::set_count(as_dingtalk(self)->limits.per_minute, value, "per_minute");
 }

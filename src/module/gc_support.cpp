@@ -1,6 +1,7 @@
 #include "module/gc_support.hpp"
 
 #include <array>
+#include <cstddef>
 
 #include "cloudflare/cloudflare.hpp"
 #include "dingtalk/dingtalk.hpp"
@@ -9,17 +10,17 @@ namespace {
 
 // The one list of each struct's object fields. Any field a script can reach
 // may end up in a reference cycle (a list in a member, a str subclass with a
-// __dict__ in zone or proxy), so every one is listed. A field added to a
-// struct changes its size and stops the build here until it is listed too.
+// __dict__ in zone or proxy), so every one is listed. An object field added to
+// a struct moves its plain `limits` and stops the build here until it is listed too.
 std::array<PyObject**, 7> object_fields(CloudflareObject* self) {
     return {&self->email, &self->account, &self->api_token, &self->api_url,
             &self->zone,  &self->zone_id, &self->proxy};
 }
-static_assert(sizeof(CloudflareObject) == sizeof(PyObject) + 7 * sizeof(PyObject*),
+static_assert(offsetof(CloudflareObject, limits) == sizeof(PyObject) + 7 * sizeof(PyObject*),
               "CloudflareObject changed: list its object fields in object_fields()");
 
 std::array<PyObject**, 2> object_fields(DingTalkObject* self) { return {&self->token, &self->secret}; }
-static_assert(sizeof(DingTalkObject) == sizeof(PyObject) + 2 * sizeof(PyObject*),
+static_assert(offsetof(DingTalkObject, limits) == sizeof(PyObject) + 2 * sizeof(PyObject*),
               "DingTalkObject changed: list its object fields in object_fields()");
 
 template <typename Object>

@@ -61,9 +61,16 @@ PyMemberDef Cloudflare_members[] = {
     {nullptr, 0, 0, 0, nullptr},
 };
 
+constexpr const char* kTimeoutDoc = "Seconds one transfer may take, from connecting to the last byte; 0: no limit";
+
 PyGetSetDef Cloudflare_getsetters[] = {
     {"zone", CloudflareObject_get_zone, CloudflareObject_set_zone, nullptr, nullptr},
     {"zone_id", CloudflareObject_get_zone_id, CloudflareObject_set_zone_id, nullptr, nullptr},
+    {"timeout", CloudflareObject_get_timeout, CloudflareObject_set_timeout, kTimeoutDoc, nullptr},
+    {"max_retries", CloudflareObject_get_max_retries, CloudflareObject_set_max_retries,
+     "How often a request is tried again after a 429, or a transient failure of a GET, PUT, PATCH or DELETE; "
+     "0: never",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -80,6 +87,9 @@ PyMemberDef DingTalk_members[] = {
 };
 
 PyGetSetDef DingTalk_getsetters[] = {
+    {"timeout", DingTalkObject_get_timeout, DingTalkObject_set_timeout, kTimeoutDoc, nullptr},
+    {"per_minute", DingTalkObject_get_per_minute, DingTalkObject_set_per_minute,
+     "Sends per robot token in any 60 seconds within the process; a send over it waits; 0: no pacing", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
