@@ -49,6 +49,14 @@ class Cloudflare:
     zone: str
     zone_id: str
 
+    # Checked when set: TypeError for a wrong type, ValueError for a negative
+    # (or NaN, infinite) value; neither can be deleted. timeout 0: no limit.
+    @property
+    def timeout(self) -> float: ...
+    @timeout.setter
+    def timeout(self, value: float) -> None: ...
+    max_retries: int
+
     def __init__(
         self,
         email: str = "",
@@ -56,6 +64,8 @@ class Cloudflare:
         api_token: str = "",
         proxy: str = "",
         api_url: str = "https://api.cloudflare.com/client/v4",
+        timeout: float = 30,
+        max_retries: int = 2,
     ) -> None: ...
 
     def fib(self, n: int) -> int: ...
@@ -104,7 +114,14 @@ class DingTalk:
     token: str
     secret: str
 
-    def __init__(self, token: str = "", secret: str = "") -> None: ...
+    # Checked when set, as Cloudflare's; per_minute 0: no pacing.
+    @property
+    def timeout(self) -> float: ...
+    @timeout.setter
+    def timeout(self, value: float) -> None: ...
+    per_minute: int
+
+    def __init__(self, token: str = "", secret: str = "", timeout: float = 30, per_minute: int = 20) -> None: ...
 
     # The robot's reply text (also for an HTTP error status or a failed
     # transfer); RuntimeError when no signed URL could be made.
