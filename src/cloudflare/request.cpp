@@ -52,8 +52,10 @@ qov::Ref request(std::string_view method, CloudflareObject* self, const std::opt
     std::optional<std::string> proxy = qov::utf8_of_str(self->proxy, "proxy");
     if (!proxy) return {};
 
-    return response_tuple(qov::perform({std::string(method), std::move(*url), std::move(*headers), body,
-                                        std::move(proxy), read_request_environment()}));
+    std::optional<HttpResult> result = qov::perform({std::string(method), std::move(*url), std::move(*headers), body,
+                                                     std::move(proxy), read_request_environment()});
+    if (!result) return {};
+    return response_tuple(*result);
 }
 
 PyObject* Cloudflare_get(PyObject* self, PyObject* args, PyObject*) {

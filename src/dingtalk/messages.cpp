@@ -109,10 +109,11 @@ PyObject* post_message(const std::string& url, const JsonPtr& message) {
     debug("Data: %s\n", serialised);
 
     static const HeaderLines kHeaders{"Content-Type: application/json;charset=utf-8"};
-    const HttpResult result =
+    const std::optional<HttpResult> result =
         qov::perform({"POST", url, kHeaders, std::string(serialised), std::nullopt, read_request_environment()});
-    debug("Result: %s\n", result.body.c_str());
-    return PyUnicode_DecodeUTF8(result.body.data(), static_cast<Py_ssize_t>(result.body.size()), "strict");
+    if (!result) return nullptr;
+    debug("Result: %s\n", result->body.c_str());
+    return PyUnicode_DecodeUTF8(result->body.data(), static_cast<Py_ssize_t>(result->body.size()), "strict");
 }
 
 // "@a @b " for the trace only: the numbers reach the service through atMobiles.
