@@ -1,5 +1,7 @@
 #include "common/perform.hpp"
 
+#include <unistd.h>
+
 #include "common/interp.hpp"
 #include "common/trace_writer.hpp"
 
@@ -8,20 +10,23 @@ namespace {
 // Python runs signal handlers on the main thread only; another thread must not
 // take the lock back every quarter of a second for nothing. Before `threading`
 // is imported no other thread can ask, unless started through `_thread`, where
-// the check is merely a no-op.
+// the check is merely a no-op. The main thread's identity is looked up once per
+// process: only a fork() changes it (the forking thread becomes the child's).
 bool on_main_thread() {
     PyObject* threading = PyDict_GetItemString(PyImport_GetModuleDict(), "threading");  // borrowed
     if (threading == nullptr) return true;
-    qov::Ref main = qov::Ref::steal(PyObject_CallMethod(threading, "main_thread", nullptr));
-    qov::Ref ident = main ? qov::Ref::steal(PyObject_GetAttrString(main.get(), "ident")) : qov::Ref();
-    if (!ident) {
-        PyErr_Clear();  // a replaced or half-torn-down threading module: no checks
-        return false;
-    }
-    const unsigned long main_ident = PyLong_AsUnsignedLong(ident.get());
-    if (PyErr_Occurred()) {
-        PyErr_Clear();
-        return false;
+    static pid_t looked_up_in = 0;  // these two are used under the interpreter lock only
+    static unsigned long main_ident = 0;
+    if (const pid_t pid = getpid(); pid != looked_up_in) {
+        qov::Ref main = qov::Ref::steal(PyObject_CallMethod(threading, "main_thread", nullptr));
+        qov::Ref ident = main ? qov::Ref::steal(PyObject_GetAttrString(main.get(), "ident")) : qov::Ref();
+        const unsigned long found = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
+        if (PyErr_Occurred()) {
+            PyErr_Clear();  // a replaced or half-torn-down threading module: no checks
+            return false;
+        }
+        main_ident = found;
+        looked_up_in = pid;
     }
     return main_ident == PyThread_get_thread_ident();
 }

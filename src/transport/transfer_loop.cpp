@@ -1,5 +1,7 @@
 #include "transport/transfer_loop.hpp"
 
+#include <chrono>
+
 namespace {
 
 CURLcode easy_code(CURLMcode code) {
@@ -40,6 +42,10 @@ TransferOutcome run_transfer(CURLM* multi, CURL* easy, const InterruptCheck& int
     if (attached.code() != CURLM_OK) return {easy_code(attached.code())};
     // libcurl shortens a wait to its next timer (the time-out among them).
     const int wait_milliseconds = interrupted ? kInterruptCheckMilliseconds : 1000;
+    // The check costs the caller a round of its lock: once per period is enough,
+    // so a request that is answered at once never pays for it.
+    const auto period = std::chrono::milliseconds(kInterruptCheckMilliseconds);
+    auto next_check = std::chrono::steady_clock::now() + period;
     for (;;) {
         int running = 0;
         if (const CURLMcode code = curl_multi_perform(multi, &running); code != CURLM_OK) return {easy_code(code)};
@@ -49,6 +55,9 @@ TransferOutcome run_transfer(CURLM* multi, CURL* easy, const InterruptCheck& int
         if (const CURLMcode code = curl_multi_poll(multi, nullptr, 0, wait_milliseconds, nullptr); code != CURLM_OK) {
             return {easy_code(code)};
         }
-        if (interrupted && interrupted()) return {CURLE_ABORTED_BY_CALLBACK, true};
+        if (interrupted && std::chrono::steady_clock::now() >= next_check) {
+            if (interrupted()) return {CURLE_ABORTED_BY_CALLBACK, true};
+            next_check = std::chrono::steady_clock::now() + period;
+        }
     }
 }

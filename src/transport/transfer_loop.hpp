@@ -15,7 +15,7 @@ struct TransferOutcome {
     bool interrupted = false;  // `interrupted` said so; code is then CURLE_ABORTED_BY_CALLBACK
 };
 
-// How long a wait lasts at most when there is a check to make.
+// How often the check is made while a request waits, at most.
 inline constexpr int kInterruptCheckMilliseconds = 250;
 
 // Adds `easy` to `multi`, runs the transfer to its end (libcurl's own time-out
