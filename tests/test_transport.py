@@ -252,14 +252,16 @@ def test_a_body_past_64_mib_ends_the_transfer_within_bounded_memory(qov, shape, 
                     return next(int(line.split()[1]) * 1024 for line in lines if line.startswith(key))
             before = status("VmRSS:")
             answer = Cloudflare(api_url=URL).get("/big")
-            result = (answer, status("VmHWM:") - before)
+            with open("/proc/self/maps") as maps:
+                sanitized = "libasan" in maps.read()  # its allocator keeps freed blocks aside
+            result = (answer, status("VmHWM:") - before, sanitized)
             """, URL=server.url)
     finally:
         server.close()
-    answer, peak_growth = outcome.value
+    answer, peak_growth, sanitized = outcome.value
     assert answer == (63, "Maximum file size exceeded")
     # The kept bytes, plus what the allocator keeps of the smaller blocks they outgrew.
-    assert peak_growth < 3 * 64 * MiB
+    assert sanitized or peak_growth < 3 * 64 * MiB
 
 
 @pytest.mark.parametrize("api_url", ["file:///etc/hostname#", "ftp://127.0.0.1:9/", "gopher://127.0.0.1:9/",
