@@ -15,6 +15,7 @@ import pytest
 from dingtalk_fixtures import OK, SECRET, TOKEN, robot_fake
 from qov_sandbox.tls import make_tls
 from scripted_server import ScriptedServer
+from socket_servers import SocketServer
 
 PURGE_BODY = b'{\n  "purge_everything": true\n}'
 
@@ -23,36 +24,21 @@ def ports(server, prefix: str = "/") -> list[int]:
     return [r.client_port for r in server.received if r.path.startswith(prefix)]
 
 
-class RawServer:
+class RawServer(SocketServer):
     """A keep-alive HTTP/1.1 server on plain sockets. Every request gets 200 "ok",
     never with "Connection: close"; GET /peer-closed is answered with the number
     of connections the client has closed so far. Over TLS it notes whether each
-    connection resumed a session. With `drop`, the server ends
-    each connection shortly after its first answer without a word: "fin" closes
-    it, "rst" resets it."""
+    connection resumed a session. With `drop`, the server ends each connection
+    shortly after its first answer without a word: "fin" closes it, "rst" resets it."""
 
     def __init__(self, context: ssl.SSLContext | None = None, drop: str | None = None) -> None:
         self.context, self.drop = context, drop
+        self.scheme = "https" if context else "http"
         self.requests: list[tuple[int, str, str, bytes]] = []  # connection number, method, path, body
         self.resumed: dict[int, bool] = {}  # connection number: whether it resumed a TLS session
         self.peer_closed = 0
         self._lock = threading.Lock()
-        self._listener = socket.create_server(("127.0.0.1", 0))
-        self.url = f"{'https' if context else 'http'}://127.0.0.1:{self._listener.getsockname()[1]}"
-        threading.Thread(target=self._accept, daemon=True).start()
-
-    def close(self) -> None:
-        self._listener.close()
-
-    def _accept(self) -> None:
-        number = 0
-        while True:
-            try:
-                connection, _ = self._listener.accept()
-            except OSError:
-                return
-            number += 1
-            threading.Thread(target=self._serve, args=(connection, number), daemon=True).start()
+        super().__init__()
 
     def _serve(self, connection: socket.socket, number: int) -> None:
         try:

@@ -102,6 +102,7 @@ def trust_sources(tls, tmp_path_factory):
     a CA of another name as a file."""
     import shutil
     import subprocess
+
     from qov_sandbox.tls import make_tls
     folder = tmp_path_factory.mktemp("trust")
     sources = {"ours": str(tls.ca_file), "stranger": str(make_tls(folder / "stranger").ca_file),
@@ -243,7 +244,7 @@ MiB = 1024 * 1024
 
 @pytest.mark.parametrize("shape, mebibytes", [("length", 70), ("chunked", 70), ("endless", 0)])
 def test_a_body_past_64_mib_ends_the_transfer_within_bounded_memory(qov, shape, mebibytes):
-    from streaming_server import StreamingServer
+    from socket_servers import StreamingServer
     server = StreamingServer(shape, mebibytes)
     try:
         outcome = qov("""
