@@ -38,9 +38,9 @@ except BaseException as error:
     _finish(_outcome_path, {"error": (type(error).__name__, str(error))})
 """
 
-# Variables that would send the child's requests somewhere else.
+# Variables that would send the child's requests somewhere else or choose what it trusts.
 _PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
-                    "no_proxy", "NO_PROXY", "CURL_CA_BUNDLE", "QOV_DINGTALK_URL")
+                    "no_proxy", "NO_PROXY", "CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR", "QOV_DINGTALK_URL")
 
 
 @dataclass

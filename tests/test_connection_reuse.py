@@ -15,6 +15,7 @@ import pytest
 from dingtalk_fixtures import OK, SECRET, TOKEN, robot_fake
 from qov_sandbox.tls import make_tls
 from scripted_server import ScriptedServer
+from socket_servers import SocketServer
 
 PURGE_BODY = b'{\n  "purge_everything": true\n}'
 
@@ -23,39 +24,28 @@ def ports(server, prefix: str = "/") -> list[int]:
     return [r.client_port for r in server.received if r.path.startswith(prefix)]
 
 
-class RawServer:
+class RawServer(SocketServer):
     """A keep-alive HTTP/1.1 server on plain sockets. Every request gets 200 "ok",
     never with "Connection: close"; GET /peer-closed is answered with the number
-    of connections the client has closed so far. With `drop`, the server ends
-    each connection shortly after its first answer without a word: "fin" closes
-    it, "rst" resets it."""
+    of connections the client has closed so far. Over TLS it notes whether each
+    connection resumed a session. With `drop`, the server ends each connection
+    shortly after its first answer without a word: "fin" closes it, "rst" resets it."""
 
     def __init__(self, context: ssl.SSLContext | None = None, drop: str | None = None) -> None:
         self.context, self.drop = context, drop
+        self.scheme = "https" if context else "http"
         self.requests: list[tuple[int, str, str, bytes]] = []  # connection number, method, path, body
+        self.resumed: dict[int, bool] = {}  # connection number: whether it resumed a TLS session
         self.peer_closed = 0
         self._lock = threading.Lock()
-        self._listener = socket.create_server(("127.0.0.1", 0))
-        self.url = f"{'https' if context else 'http'}://127.0.0.1:{self._listener.getsockname()[1]}"
-        threading.Thread(target=self._accept, daemon=True).start()
-
-    def close(self) -> None:
-        self._listener.close()
-
-    def _accept(self) -> None:
-        number = 0
-        while True:
-            try:
-                connection, _ = self._listener.accept()
-            except OSError:
-                return
-            number += 1
-            threading.Thread(target=self._serve, args=(connection, number), daemon=True).start()
+        super().__init__()
 
     def _serve(self, connection: socket.socket, number: int) -> None:
         try:
             if self.context is not None:
                 connection = self.context.wrap_socket(connection, server_side=True)
+                with self._lock:
+                    self.resumed[number] = connection.session_reused
             reader = connection.makefile("rb")
             while True:
                 line = reader.readline()
@@ -130,6 +120,29 @@ def test_consecutive_requests_share_one_connection(qov, server, setup):
     assert outcome.value == [(200, "ok")] * 4
     assert [r.path for r in server.received] == ["/1", "/2", "/3", "/4"]
     assert len(set(ports(server))) == 1
+
+
+@pytest.mark.parametrize("raw_server", [("https", None)], indirect=True, ids=["https"])
+def test_a_new_thread_resumes_the_tls_session_of_another_that_trusts_the_same(qov, raw_server, tls, tmp_path):
+    copy = tmp_path / "same-ca.pem"
+    shutil.copy(tls.ca_file, copy)
+    outcome = qov("""
+        import os, threading
+        c = Cloudflare(api_url=URL)
+        result = [c.get("/main")]
+        def in_a_new_thread(path):
+            worker = threading.Thread(target=lambda: result.append(c.get(path)))
+            worker.start()
+            worker.join()
+        in_a_new_thread("/first-thread")
+        in_a_new_thread("/second-thread")
+        os.environ["CURL_CA_BUNDLE"] = COPY  # the same CA, another trust source
+        in_a_new_thread("/other-trust")
+        """, URL=raw_server.url, COPY=str(copy))
+    assert outcome.value == [(200, "ok")] * 4
+    connections = [number for number, _, _, _ in raw_server.requests]
+    assert len(set(connections)) == 4
+    assert [raw_server.resumed[number] for number in connections] == [False, True, True, False]
 
 
 def test_a_connection_the_server_closes_is_replaced(qov, server):

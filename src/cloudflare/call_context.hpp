@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "cloudflare/limits.hpp"
 #include "transport/http_request.hpp"
 
 struct CloudflareCall {
@@ -13,4 +14,5 @@ struct CloudflareCall {
     std::string proxy;      // empty: a direct connection
     RequestEnvironment environment;
     std::string zone_id;    // the zone of a zone-scoped call, checked to be one path segment; else empty
+    CloudflareLimits limits;
 };

@@ -33,7 +33,7 @@ std::optional<CloudflareCall> read_call(CloudflareObject* self, std::string zone
     std::optional<std::string> proxy = qov::utf8_of_str(self->proxy, "proxy");
     if (!proxy) return std::nullopt;
     return CloudflareCall{std::move(*url), std::move(*token), std::move(*proxy), read_request_environment(),
-                          std::move(zone_id)};
+                          std::move(zone_id), self->limits};
 }
 
 qov::Ref response_tuple(const HttpResult& result) {
@@ -46,6 +46,11 @@ qov::Ref response_tuple(const HttpResult& result) {
     PyTuple_SET_ITEM(tuple.get(), 0, status.release());
     PyTuple_SET_ITEM(tuple.get(), 1, body.release());
     return tuple;
+}
+
+qov::Ref response_tuple(const std::optional<HttpResult>& result) {
+    if (!result) return {};
+    return response_tuple(*result);
 }
 
 std::optional<std::string> lenient_utf8(const std::string& bytes) {

@@ -24,6 +24,8 @@ std::optional<CloudflareCall> read_call(CloudflareObject* self, std::string zone
 
 // A new (status, body) tuple; bytes of the body that are not UTF-8 become U+FFFD.
 qov::Ref response_tuple(const HttpResult& result);
+// The same, passing on a request that ended with an exception set (nullopt).
+qov::Ref response_tuple(const std::optional<HttpResult>& result);
 
 // The UTF-8 text of the body string response_tuple would make, for parsing an
 // answer as the script would see it.

@@ -1,13 +1,8 @@
 // The Cloudflare class: instance layout and every function the type's tables point to.
 #pragma once
 
+#include "cloudflare/limits.hpp"
 #include "common/interp.hpp"
-
-// Settings that hold no interpreter object, checked when they are set.
-struct CloudflareLimits {
-    double timeout = 30;  // seconds for the whole of one transfer; 0: no limit
-    int max_retries = 2;  // tries after the first, for a 429 and transient failures
-};
 
 struct CloudflareObject {
     PyObject_HEAD
@@ -18,7 +13,7 @@ struct CloudflareObject {
     PyObject* zone;     // null until a lookup, a setter or a read stores a str
     PyObject* zone_id;  // likewise
     PyObject* proxy;    // never null; empty means a direct connection
-    CloudflareLimits limits;
+    CloudflareLimits limits;  // holds no interpreter object; checked when set
 };
 
 inline CloudflareObject* as_cloudflare(PyObject* self) { return reinterpret_cast<CloudflareObject*>(self); }

@@ -24,7 +24,8 @@ struct ReadListing {
 };
 
 // Fetches every page the first one announces and plans over their records as
-// they arrive. Null with an exception set only when memory runs out.
+// they arrive. Null with an exception set when memory runs out or a signal
+// handler raised (Ctrl-C).
 std::optional<ReadListing> read_listing(const CloudflareCall& call, const WantedRecord& wanted, EnsureFlags flags) {
     ReconciliationPlanner planner(wanted, flags);
     ReadListing read;
@@ -32,19 +33,20 @@ std::optional<ReadListing> read_listing(const CloudflareCall& call, const Wanted
     std::int64_t pages = 1;
     for (std::int64_t number = 1; number <= pages; ++number) {
         const std::string suffix = number == 1 ? "/dns_records?" : "/dns_records?page=" + std::to_string(number);
-        HttpResult response = request(call, "GET", zone_scoped_path(call.zone_id, suffix), std::nullopt);
-        std::optional<std::string> text = lenient_utf8(response.body);
+        std::optional<HttpResult> response = request(call, "GET", zone_scoped_path(call.zone_id, suffix), std::nullopt);
+        if (!response) return std::nullopt;
+        std::optional<std::string> text = lenient_utf8(response->body);
         if (!text) return std::nullopt;
         const ListingPage page = read_listing_page(text->c_str());
         if (!page.scannable) {
-            read.unscannable = std::move(response);
+            read.unscannable = std::move(*response);
             return read;
         }
         if (number == 1) pages = page.announced_pages;
         listed += page.listed;
         if (!planner.decided()) {
             for (const ListedRecord& record : page.records) planner.consider(record);
-            if (planner.decided()) read.deciding_page = std::move(response);
+            if (planner.decided()) read.deciding_page = std::move(*response);
         }
     }
     read.plan = std::move(planner).finish(listed == 0);
@@ -96,15 +98,16 @@ std::optional<Outcome> perform_plan(const CloudflareCall& call, const WantedReco
     for (const PlanStep& step : read.plan) {
         trace_step(step);
         outcome.action = step.action;
+        std::optional<HttpResult> written;
         switch (step.action) {
             case Action::remove:
-                outcome.response = request(call, "DELETE", record_path(step.record), std::nullopt);
+                written = request(call, "DELETE", record_path(step.record), std::nullopt);
                 break;
             case Action::update:
-                outcome.response = request(call, "PUT", record_path(step.record), body);
+                written = request(call, "PUT", record_path(step.record), body);
                 break;
             case Action::create:
-                outcome.response = request(call, "POST", zone_scoped_path(call.zone_id, "/dns_records"), body);
+                written = request(call, "POST", zone_scoped_path(call.zone_id, "/dns_records"), body);
                 break;
             case Action::return_listing:
             case Action::return_found:
@@ -113,7 +116,11 @@ std::optional<Outcome> perform_plan(const CloudflareCall& call, const WantedReco
                 break;
             case Action::return_not_found:
                 outcome.not_found = step.not_found;
-                break;
+                continue;
+        }
+        if (step.action == Action::remove || step.action == Action::update || step.action == Action::create) {
+            if (!written) return std::nullopt;  // interrupted: the rest of the plan is not performed
+            outcome.response = std::move(*written);
         }
     }
     return outcome;

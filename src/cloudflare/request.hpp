@@ -17,6 +17,10 @@ HeaderLines GetCloudflareHttpRequestHeaders(std::string_view token);
 std::string BuildCloudflareFullUrl(std::string_view base_url, const std::optional<std::string>& path);
 
 // Performs one request: traces it and transfers it with the interpreter lock
-// released. Needs the lock; touches no interpreter object.
-HttpResult request(const CloudflareCall& call, std::string_view method, const std::optional<std::string>& path,
-                   const std::optional<std::string>& body);
+// released, and tries it again, after a wait with the lock released and a
+// trace line, as the call's limits and the retry policy allow (a 429; a
+// transient failure of a method that is safe to repeat). Needs the lock.
+// nullopt with the exception set when a signal handler raised (Ctrl-C) during
+// a transfer or a wait.
+std::optional<HttpResult> request(const CloudflareCall& call, std::string_view method,
+                                  const std::optional<std::string>& path, const std::optional<std::string>& body);

@@ -60,9 +60,9 @@ std::optional<ZoneFound> look_up_zone(CloudflareObject* self, const CloudflareCa
     // Escaped so that a blank, "&", "#" or "+" filters by exactly that domain.
     std::optional<std::string> name = escaped_query_value(domain);
     if (!name) return std::nullopt;
-    HttpResult response = request(call, "GET", std::string(kLookupPrefix) + *name, std::nullopt);
-
-    std::optional<std::string> text = lenient_utf8(response.body);
+    std::optional<HttpResult> response = request(call, "GET", std::string(kLookupPrefix) + *name, std::nullopt);
+    if (!response) return std::nullopt;
+    std::optional<std::string> text = lenient_utf8(response->body);
     if (!text) return std::nullopt;
     JsonPtr root(json_tokener_parse(text->c_str()));
     json_object* id = first_zone_id(root.get(), *text, domain);
@@ -72,7 +72,7 @@ std::optional<ZoneFound> look_up_zone(CloudflareObject* self, const CloudflareCa
     }
     std::string zone_id(json_object_get_string(id), static_cast<std::size_t>(json_object_get_string_len(id)));
     if (!remember_zone(self, zone_id, domain)) return std::nullopt;
-    return ZoneFound{std::move(response), std::move(zone_id)};
+    return ZoneFound{std::move(*response), std::move(zone_id)};
 }
 
 PyObject* Cloudflare_query(PyObject* self, PyObject* args, PyObject* kwargs) {

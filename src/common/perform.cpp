@@ -1,14 +1,78 @@
 #include "common/perform.hpp"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <thread>
+
 #include "common/interp.hpp"
 #include "common/trace_writer.hpp"
 
+namespace {
+
+// Python runs signal handlers on the main thread only; another thread must not
+// take the lock back every quarter of a second for nothing. Before `threading`
+// is imported no other thread can ask, unless started through `_thread`, where
+// the check is merely a no-op. The main thread's identity is looked up once per
+// process: only a fork() changes it (the forking thread becomes the child's).
+bool on_main_thread() {
+    PyObject* threading = PyDict_GetItemString(PyImport_GetModuleDict(), "threading");  // borrowed
+    if (threading == nullptr) return true;
+    static pid_t looked_up_in = 0;  // these two are used under the interpreter lock only
+    static unsigned long main_ident = 0;
+    if (const pid_t pid = getpid(); pid != looked_up_in) {
+        qov::Ref main = qov::Ref::steal(PyObject_CallMethod(threading, "main_thread", nullptr));
+        qov::Ref ident = main ? qov::Ref::steal(PyObject_GetAttrString(main.get(), "ident")) : qov::Ref();
+        const unsigned long found = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
+        if (PyErr_Occurred()) {
+            PyErr_Clear();  // a replaced or half-torn-down threading module: no checks
+            return false;
+        }
+        main_ident = found;
+        looked_up_in = pid;
+    }
+    return main_ident == PyThread_get_thread_ident();
+}
+
+// Runs with the lock released, from inside the transfer: takes the lock, runs
+// any pending signal handlers and reports whether one raised. The exception
+// stays set in this thread's state for when the lock is back for good.
+bool signal_handler_raised() {
+    const PyGILState_STATE state = PyGILState_Ensure();
+    const bool raised = PyErr_CheckSignals() != 0;
+    PyGILState_Release(state);
+    return raised;
+}
+
+}  // namespace
+
 namespace qov {
 
-HttpResult perform(const HttpRequest& request) {
+std::optional<HttpResult> perform(const HttpRequest& request) {
     for (const std::string& line : request_trace_lines(request)) write_trace(line);
-    AllowThreads unlocked;
-    return http_request(request);
+    const InterruptCheck check = on_main_thread() ? InterruptCheck(signal_handler_raised) : InterruptCheck();
+    HttpResult result;
+    {
+        AllowThreads unlocked;
+        result = http_request(request, check);
+    }
+    if (result.interrupted) return std::nullopt;
+    return result;
+}
+
+bool pause(std::chrono::nanoseconds wait) {
+    using std::chrono::steady_clock;
+    const bool checks_signals = on_main_thread();
+    const steady_clock::time_point until = steady_clock::now() + wait;
+    for (;;) {
+        const steady_clock::duration left = until - steady_clock::now();
+        if (left <= steady_clock::duration::zero()) return true;
+        {
+            AllowThreads unlocked;
+            std::this_thread::sleep_for(std::min<steady_clock::duration>(left, std::chrono::milliseconds{250}));
+        }
+        if (checks_signals && PyErr_CheckSignals() != 0) return false;
+    }
 }
 
 }  // namespace qov

@@ -1,13 +1,26 @@
 // Where a request crosses from the interpreter to the transport.
 #pragma once
 
+#include <chrono>
+#include <optional>
+
 #include "transport/http_request.hpp"
 
 namespace qov {
 
 // Writes the request's trace lines with the interpreter lock held, then
 // performs it with the lock released. Needs the lock; touches no interpreter
-// object while it is released.
-HttpResult perform(const HttpRequest& request);
+// object while it is released, except that on the main thread it takes the
+// lock back briefly every quarter of a second to run pending signal handlers
+// (Ctrl-C). When a handler raises (KeyboardInterrupt), the transfer ends and
+// the result is nullopt with that exception set, once the lock is back:
+// callers return their error value at once.
+std::optional<HttpResult> perform(const HttpRequest& request);
+
+// Waits `wait` with the interpreter lock released. On the main thread pending
+// signal handlers run every quarter of a second; when one raises
+// (KeyboardInterrupt) the wait ends at once and the result is false with that
+// exception set. Needs the lock.
+bool pause(std::chrono::nanoseconds wait);
 
 }  // namespace qov

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/json_tree.hpp"
+#include "dingtalk/pacing.hpp"
 #include "dingtalk/signing.hpp"
 #include "common/perform.hpp"
 #include "common/trace_writer.hpp"
@@ -25,9 +26,11 @@ std::optional<std::string> read_credential(PyObject* field, const char* name) {
     return text;
 }
 
+// What one send reads from its object.
 struct Credentials {
     std::string secret;
     std::string token;
+    DingTalkLimits limits;
 };
 
 // Read afresh at every send, so a changed token or secret takes effect at once.
@@ -36,7 +39,21 @@ std::optional<Credentials> read_credentials(DingTalkObject* self) {
     if (!secret) return std::nullopt;
     std::optional<std::string> token = read_credential(self->token, "token");
     if (!token) return std::nullopt;
-    return Credentials{std::move(*secret), std::move(*token)};
+    return Credentials{std::move(*secret), std::move(*token), self->limits};
+}
+
+// Waits, with the lock released, until the robot's token may send again
+// within its messages a minute; each wait writes a trace line. False with the
+// exception set when a signal handler raised (Ctrl-C) meanwhile.
+bool wait_for_turn(const Credentials& credentials) {
+    SendPacer& pacer = robot_send_pacer();
+    for (;;) {
+        const SendPacer::Clock::duration wait =
+            pacer.reserve(credentials.token, credentials.limits.per_minute, SendPacer::Clock::now());
+        if (wait <= SendPacer::Clock::duration::zero()) return true;
+        write_trace(pacing_trace_line(wait, credentials.limits.per_minute));
+        if (!qov::pause(wait)) return false;
+    }
 }
 
 // The mobile numbers of a markdown message, all checked before any is used, so
@@ -102,17 +119,19 @@ JsonPtr markdown_message(std::string_view title, std::string_view text, const st
 
 // Posts the message and returns the reply, whatever its HTTP status, as str.
 // A reply that is not UTF-8 raises the decoding error.
-PyObject* post_message(const std::string& url, const JsonPtr& message) {
+PyObject* post_message(const std::string& url, const JsonPtr& message, double timeout) {
     if (!message) return PyErr_NoMemory();
     const char* serialised = json_object_to_json_string(message.get());
     if (serialised == nullptr) return PyErr_NoMemory();
     debug("Data: %s\n", serialised);
 
     static const HeaderLines kHeaders{"Content-Type: application/json;charset=utf-8"};
-    const HttpResult result =
-        qov::perform({"POST", url, kHeaders, std::string(serialised), std::nullopt, read_request_environment()});
-    debug("Result: %s\n", result.body.c_str());
-    return PyUnicode_DecodeUTF8(result.body.data(), static_cast<Py_ssize_t>(result.body.size()), "strict");
+    HttpRequest request{"POST", url, kHeaders, std::string(serialised), std::nullopt, read_request_environment()};
+    request.timeout_seconds = timeout;
+    const std::optional<HttpResult> result = qov::perform(request);
+    if (!result) return nullptr;
+    debug("Result: %s\n", result->body.c_str());
+    return PyUnicode_DecodeUTF8(result->body.data(), static_cast<Py_ssize_t>(result->body.size()), "strict");
 }
 
 // The signing lines written so far stay; nothing is sent.
@@ -139,11 +158,11 @@ PyObject* DingTalk_send_text(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     const std::optional<Credentials> credentials = read_credentials(as_dingtalk(self));
-    if (!credentials) return nullptr;
+    if (!credentials || !wait_for_turn(*credentials)) return nullptr;
 
     const std::optional<std::string> url = get_signed_url(credentials->secret, credentials->token);
     if (!url) return signing_failed();
-    return post_message(*url, text_message(content));
+    return post_message(*url, text_message(content), credentials->limits.timeout);
 }
 
 PyObject* DingTalk_send_markdown(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -164,10 +183,11 @@ PyObject* DingTalk_send_markdown(PyObject* self, PyObject* args, PyObject* kwarg
         mobiles = std::move(*given);
         print_at_line(mobiles);
     }
+    if (!wait_for_turn(*credentials)) return nullptr;
 
     const std::optional<std::string> url = get_signed_url(credentials->secret, credentials->token);
     if (!url) return signing_failed();
     debug("send markdown: %s\n", title);
     debug("send markdown: %s\n", text);
-    return post_message(*url, markdown_message(title, text, mobiles));
+    return post_message(*url, markdown_message(title, text, mobiles), credentials->limits.timeout);
 }

@@ -10,6 +10,16 @@ struct EasyCleanup {
 };
 using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
 
+struct MultiCleanup {
+    void operator()(CURLM* handle) const noexcept { curl_multi_cleanup(handle); }
+};
+using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
+
+struct ShareCleanup {
+    void operator()(CURLSH* handle) const noexcept { curl_share_cleanup(handle); }
+};
+using ShareHandle = std::unique_ptr<CURLSH, ShareCleanup>;
+
 struct SlistFree {
     void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
 };

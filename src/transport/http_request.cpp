@@ -2,21 +2,30 @@
 
 #include <curl/curl.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-#include "transport/ca_file.hpp"
 #include "transport/curl_owners.hpp"
-#include "transport/easy_handle.hpp"
+#include "transport/response_header.hpp"
 #include "transport/strlwr.hpp"
+#include "transport/thread_handles.hpp"
 #include "transport/trace.hpp"
+#include "transport/trust_on_disk.hpp"
 #include "transport/write_callback.hpp"
 
 namespace {
 
-constexpr long kTimeoutSeconds = 30;
+constexpr long kMaxRedirects = 10;
+constexpr const char* kAllowedProtocols = "http,https";
 
 HttpResult failure(CURLcode code) { return {static_cast<std::int32_t>(code), curl_easy_strerror(code)}; }
+
+std::optional<std::string> non_empty_variable(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') return std::nullopt;
+    return std::string(value);
+}
 
 // Points libcurl at the body to send. The string outlives the transfer, and
 // POSTFIELDS does not copy. Without a body an empty one is sent.
@@ -28,6 +37,7 @@ void choose_request_form(CURL* curl, const std::string& lowered, const std::stri
                          const std::optional<std::string>& body) {
     if (lowered == "get") {
         curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     } else if (lowered == "post") {
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
         send_body(curl, body);
@@ -43,12 +53,29 @@ void choose_request_form(CURL* curl, const std::string& lowered, const std::stri
     }
 }
 
+// Names exactly the chosen sources: after a reset libcurl would also load its
+// compiled-in CA file and directory, which is the cost of a cold start.
+void set_trust(CURL* curl, const Trust& trust) {
+    if (trust.source == TrustSource::libcurl_default) return;
+    curl_easy_setopt(curl, CURLOPT_CAINFO, trust.ca_file.empty() ? nullptr : trust.ca_file.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAPATH, trust.ca_directory.empty() ? nullptr : trust.ca_directory.c_str());
+}
+
+// 0 is libcurl's "no limit".
+long timeout_milliseconds(double seconds) {
+    if (seconds <= 0) return 0;
+    const double milliseconds = std::ceil(seconds * 1000);
+    return milliseconds >= 1 ? static_cast<long>(std::fmin(milliseconds, 86'400'000)) : 1;
+}
+
 }  // namespace
 
 RequestEnvironment read_request_environment() {
     RequestEnvironment environment;
     if (const char* value = std::getenv("http_proxy"); value != nullptr) environment.http_proxy = value;
-    environment.ca_file = configured_ca_file();
+    environment.trust.curl_ca_bundle = non_empty_variable("CURL_CA_BUNDLE");
+    environment.trust.ssl_cert_file = non_empty_variable("SSL_CERT_FILE");
+    environment.trust.ssl_cert_dir = non_empty_variable("SSL_CERT_DIR");
     return environment;
 }
 
@@ -65,7 +92,7 @@ std::vector<std::string> request_trace_lines(const HttpRequest& request) {
     return lines;
 }
 
-HttpResult http_request(const HttpRequest& request) {
+HttpResult http_request(const HttpRequest& request, const InterruptCheck& interrupted) {
     HeaderList headers;
     for (const std::string& line : request.header_lines) {
         curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
@@ -74,24 +101,32 @@ HttpResult http_request(const HttpRequest& request) {
         headers.reset(grown);
     }
 
-    const std::optional<std::string>& ca_file = request.environment.ca_file;
-    CURL* curl = fresh_thread_easy_handle(ca_file_version(ca_file));
+    const Trust trust = choose_trust(request.environment.trust, system_trust());
+    const HandleLease handles(trust_version(trust));
+    CURL* curl = handles.easy();
     if (curl == nullptr) return {-1, "curl_easy_init() failed"};
 
     ResponseBuffer response;
     curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_callback);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, kTimeoutSeconds);
+    ResponseHeaders received_headers;
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, header_callback);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &received_headers);
+    // A length announced beyond the limit is refused before any of the body is read.
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(response.limit));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout_milliseconds(request.timeout_seconds));
     // Peers are verified: the requests carry credentials.
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    set_trust(curl, trust);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
     // Threads other than the main one cannot take signals for time-outs.
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    if (ca_file) curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file->c_str());
     if (request.environment.http_proxy) curl_easy_setopt(curl, CURLOPT_PROXY, request.environment.http_proxy->c_str());
     // An empty proxy makes libcurl connect directly, whatever the environment says.
     if (request.proxy) curl_easy_setopt(curl, CURLOPT_PROXY, request.proxy->c_str());
@@ -100,12 +135,24 @@ HttpResult http_request(const HttpRequest& request) {
     strlwr(lowered);
     choose_request_form(curl, lowered, request.method, request.body);
 
-    const CURLcode code = curl_easy_perform(curl);
-    if (code != CURLE_OK) return failure(code);
-
-    long response_code = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response_code);
-    std::string& received = response.data;
-    received.resize(std::strlen(received.c_str()));  // the body ends at its first NUL byte
-    return {static_cast<std::int32_t>(response_code), std::move(received)};
+    const TransferOutcome outcome = run_transfer(handles.multi(), curl, interrupted);
+    HttpResult result;
+    if (outcome.interrupted) {
+        result = failure(outcome.code);
+        result.interrupted = true;
+    } else if (outcome.code == CURLE_WRITE_ERROR && response.too_large) {
+        // A body that passed the limit without announcing its length ends as one that announced it.
+        result = failure(CURLE_FILESIZE_EXCEEDED);
+    } else if (outcome.code != CURLE_OK) {
+        result = failure(outcome.code);
+    } else {
+        long response_code = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response_code);
+        std::string& received = response.data;
+        received.resize(std::strlen(received.c_str()));  // the body ends at its first NUL byte
+        result = {static_cast<std::int32_t>(response_code), std::move(received)};
+    }
+    result.answer_started = !received_headers.lines.empty();
+    result.retry_after = response_header(received_headers.lines, "Retry-After");
+    return result;
 }

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "transport/transfer_loop.hpp"
+#include "transport/trust_sources.hpp"
+
 // Complete header lines ("Name: value"), sent and traced in order.
 using HeaderLines = std::vector<std::string>;
 
@@ -17,24 +20,34 @@ struct HttpResult {
     std::int32_t status = 0;
     // The response bytes up to the first NUL, or libcurl's error text.
     std::string body;
+    // The caller's interrupt check ended the transfer (status 42,
+    // CURLE_ABORTED_BY_CALLBACK): the caller reports its own reason instead.
+    bool interrupted = false;
+    // Some of an answer arrived (a status line at least), even when the transfer then failed.
+    bool answer_started = false;
+    // The final answer's Retry-After header, as sent.
+    std::optional<std::string> retry_after{};
 };
 
 // What a request takes from the environment, read while the interpreter lock
 // is held: Python threads change the environment (os.environ) under that lock.
 struct RequestEnvironment {
     std::optional<std::string> http_proxy;  // when set, even empty
-    std::optional<std::string> ca_file;     // CURL_CA_BUNDLE, when set and not empty
+    TrustVariables trust;                   // CURL_CA_BUNDLE, SSL_CERT_FILE, SSL_CERT_DIR
 };
 
 RequestEnvironment read_request_environment();
 
+// Everything one request needs. Performing it changes nothing in it, so the
+// same request may be performed again.
 struct HttpRequest {
     std::string method;  // any letter case
-    std::string url;
+    std::string url;     // http:// or https:// only
     HeaderLines header_lines;
     std::optional<std::string> body;   // ignored by GET and DELETE
     std::optional<std::string> proxy;  // present: replaces http_proxy; empty means a direct connection
     RequestEnvironment environment;
+    double timeout_seconds = 30;  // for the whole transfer, redirects included; 0: no limit
 };
 
 // The lines traced for a request, each ending in a line feed, in order: every
@@ -42,4 +55,9 @@ struct HttpRequest {
 // "user_proxy: " when the request has a proxy, "http_method: <lower> url: <url>".
 std::vector<std::string> request_trace_lines(const HttpRequest& request);
 
-HttpResult http_request(const HttpRequest& request);
+// Performs the request. Only GET follows redirects (at most 10, over http and
+// https only, never sending the Authorization header to another host); another
+// method gets a redirect answer back as it came. A body larger than 64 MiB
+// ends the transfer with status 63. When `interrupted` is given it is asked
+// about every quarter of a second while the request waits, and true ends it.
+HttpResult http_request(const HttpRequest& request, const InterruptCheck& interrupted = {});

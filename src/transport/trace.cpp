@@ -4,6 +4,19 @@
 
 #include "transport/ascii_case.hpp"
 
+namespace {
+
+// RFC 3986: a letter, then letters, digits, '+', '-' or '.'.
+bool is_scheme(std::string_view text) {
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (text.empty() || !letter(text[0])) return false;
+    return std::all_of(text.begin(), text.end(), [&](char c) {
+        return letter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    });
+}
+
+}  // namespace
+
 std::string traceable_header_line(std::string_view line) {
     const size_t colon = line.find(':');
     if (colon == std::string_view::npos || !ascii_iequals(line.substr(0, colon), "Authorization")) {
@@ -22,9 +35,31 @@ std::string traceable_header_line(std::string_view line) {
     return shown;
 }
 
-std::string traceable_url(std::string_view url) {
+std::string without_credentials(std::string_view url) {
+    // The authority follows "scheme://" (a proxy may come without one) and ends
+    // at the first '/', '?' or '#'; the user information ends at its last '@',
+    // so a stray '@' in a password cannot leave the rest of it in view.
+    const size_t scheme_end = url.find("://");
+    const size_t start = scheme_end != std::string_view::npos && is_scheme(url.substr(0, scheme_end)) ? scheme_end + 3 : 0;
+    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    const std::string_view authority = url.substr(start, end - start);
+    const size_t at = authority.rfind('@');
+    if (at == std::string_view::npos) return std::string(url);
+    const size_t colon = authority.find(':');
+    std::string shown(url.substr(0, start));
+    if (colon != std::string_view::npos && colon < at) shown += authority.substr(0, colon + 1);
+    shown += "****";
+    shown += url.substr(start + at);
+    return shown;
+}
+
+std::string traceable_proxy(std::string_view proxy) { return without_credentials(proxy); }
+
+std::string traceable_url(std::string_view given) {
+    const std::string masked = without_credentials(given);
+    const std::string_view url = masked;
     const size_t query = url.find('?');
-    if (query == std::string_view::npos) return std::string(url);
+    if (query == std::string_view::npos) return masked;
     const size_t end = std::min(url.find('#', query), url.size());
     std::string shown(url.substr(0, query + 1));
     size_t start = query + 1;
@@ -44,19 +79,5 @@ std::string traceable_url(std::string_view url) {
         start = stop + 1;
     }
     shown += url.substr(end);
-    return shown;
-}
-
-std::string traceable_proxy(std::string_view proxy) {
-    const size_t scheme = proxy.find("://");
-    const size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
-    const size_t end = std::min(proxy.find('/', start), proxy.size());
-    const size_t at = proxy.rfind('@', end == proxy.size() ? std::string_view::npos : end);
-    if (at == std::string_view::npos || at < start) return std::string(proxy);
-    const size_t colon = proxy.find(':', start);
-    if (colon == std::string_view::npos || colon > at) return std::string(proxy);
-    std::string shown(proxy.substr(0, colon + 1));
-    shown += "****";
-    shown += proxy.substr(at);
     return shown;
 }

@@ -8,8 +8,14 @@
 // become "****", keeping the scheme ("Authorization: Bearer ****").
 std::string traceable_header_line(std::string_view line);
 
-// A proxy as it may be shown: the password of a "user:password@" part becomes "****".
+// A URL or proxy (with or without a scheme) as it may be shown: the password of
+// a "user:password@" part becomes "****" ("user:****@"), and a user name given
+// without a password, which often is a token itself, becomes "****" ("****@").
+std::string without_credentials(std::string_view url);
+
+// A proxy as it may be shown: its credentials masked as above.
 std::string traceable_proxy(std::string_view proxy);
 
-// A URL as it may be shown: the value of an access_token query key becomes "****".
+// A URL as it may be shown: credentials masked as above, and the value of an
+// access_token query key becomes "****".
 std::string traceable_url(std::string_view url);

@@ -1,16 +1,47 @@
 #include "transport/write_callback.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <stdexcept>
+#include <string_view>
 
 size_t write_callback(char* bytes, size_t size, size_t count, void* buffer) {
-    const size_t n = size * count;
+    ResponseBuffer& response = *static_cast<ResponseBuffer*>(buffer);
+    const size_t n = size * count;  // libcurl never hands over more than CURL_MAX_WRITE_SIZE at once
+    std::string& data = response.data;
+    if (n > response.limit - data.size()) {
+        response.too_large = true;
+        return 0;
+    }
     try {
-        static_cast<ResponseBuffer*>(buffer)->data.append(bytes, n);
+        if (data.size() + n > data.capacity()) {
+            // Doubling, but never past the limit, which the string's own growth
+            // (and reserve, which rounds up to twice the old capacity) would pass.
+            // An empty string reserves exactly what it is asked for (past its
+            // small-string room).
+            std::string grown;
+            grown.reserve(std::min(std::max(data.capacity() * 2, data.size() + n), response.limit));
+            grown.append(data);
+            data.swap(grown);
+        }
+        data.append(bytes, n);
     } catch (const std::exception&) {  // bad_alloc, or length_error past the largest string
         std::fputs("realloc() failed\n", stderr);
         return 0;
+    }
+    return n;
+}
+
+size_t header_callback(char* bytes, size_t size, size_t count, void* headers) {
+    std::vector<std::string>& lines = static_cast<ResponseHeaders*>(headers)->lines;
+    const size_t n = size * count;
+    const std::string_view line(bytes, n);
+    try {
+        if (line.substr(0, 5) == "HTTP/") lines.clear();
+        if (lines.size() < kMaxHeaderLines) lines.emplace_back(line);
+    } catch (const std::exception&) {
+        return 0;  // libcurl's write error: memory ran out
     }
     return n;
 }
