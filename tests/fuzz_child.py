@@ -184,8 +184,9 @@ def run(case, given, time_factor):
     namespace = dict(given, URL=url, Sub=Sub, Sly=Sly, Hook=Hook, churn=churn, in_fork=in_fork, CfBare=CfBare,
                      DtBare=DtBare, Cloudflare=Cloudflare, DingTalk=DingTalk, os=os, sys=sys, gc=gc,
                      MOB=["13800000000"],
-                     c=Cloudflare(api_token=given["TOKEN"], api_url=url),
-                     d=DingTalk(answer or given["DT_TOKEN"], given["SECRET"]))
+                     c=Cloudflare(api_token=given["TOKEN"], api_url=url, max_retries=0),
+                     # Paced, the sends of one batch's many cases to one robot would wait a minute.
+                     d=DingTalk(answer or given["DT_TOKEN"], given["SECRET"], per_minute=0))
     result = error = None
     reset_peak_rss()
     faulthandler.dump_traceback_later(case["bound"] * time_factor, exit=True)
