@@ -5,7 +5,9 @@ the client's port, which shows whether a connection was reused).
 """
 from __future__ import annotations
 
+import socket
 import ssl
+import struct
 import threading
 import time
 from dataclasses import dataclass, field
@@ -34,6 +36,7 @@ class Answer:
     headers: dict[str, str] = field(default_factory=dict)
     delay: float = 0.0
     close: bool = False  # close the connection after answering
+    reset: bool = False  # reset the connection instead of answering
 
 
 class _Handler(BaseHTTPRequestHandler):
@@ -68,6 +71,11 @@ class _Handler(BaseHTTPRequestHandler):
         answer = owner.answer_for(self.path)
         if answer.delay:
             time.sleep(answer.delay)
+        if answer.reset:
+            # SO_LINGER with a zero time-out: close() sends RST, not FIN.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.close_connection = True
+            return
         self.send_response(answer.status)
         for name, value in answer.headers.items():
             self.send_header(name, value)
@@ -93,7 +101,7 @@ class ScriptedServer:
 
     def __init__(self, tls_context: ssl.SSLContext | None = None) -> None:
         self._lock = threading.Lock()
-        self._answers: dict[str, Answer] = {}
+        self._answers: dict[str, list[Answer]] = {}
         self.received: list[Received] = []
         self._server = _Server(("127.0.0.1", 0), _Handler)
         self._server.owner = self
@@ -106,13 +114,20 @@ class ScriptedServer:
         self._thread.start()
 
     def answer(self, prefix: str, **answer: object) -> None:
+        self.answer_in_turn(prefix, answer)
+
+    def answer_in_turn(self, prefix: str, *answers: dict) -> None:
+        """Each request under `prefix` takes the next answer; the last one stays."""
         with self._lock:
-            self._answers[prefix] = Answer(**answer)  # type: ignore[arg-type]
+            self._answers[prefix] = [Answer(**answer) for answer in answers]
 
     def answer_for(self, path: str) -> Answer:
         with self._lock:
             matches = [p for p in self._answers if path.startswith(p)]
-            return self._answers[max(matches, key=len)] if matches else Answer()
+            if not matches:
+                return Answer()
+            answers = self._answers[max(matches, key=len)]
+            return answers.pop(0) if len(answers) > 1 else answers[0]
 
     def _record(self, received: Received) -> None:
         with self._lock:

@@ -71,7 +71,7 @@ KEPT = (ZONE, ZONE_ID)
      [f"current_domain: {ZONE}"], 1, KEPT),
     (REMEMBERED + "c.api_token = 'revoked'", "c.dns_get_records('example.org')",
      ("TypeError", "Domain not found: example.org"), [f"current_domain: {ZONE}"], 1, KEPT),
-    (REMEMBERED + "c.api_url = 'http://127.0.0.1:1'", "c.dns_get_records('example.org')",
+    (REMEMBERED + "c.api_url, c.max_retries = 'http://127.0.0.1:1', 0", "c.dns_get_records('example.org')",
      ("TypeError", "Domain not found: example.org"), [f"current_domain: {ZONE}"], 0, KEPT),
     # A token that cannot be sent is the instance's own fault and stands.
     (REMEMBERED + "c.api_token = 'a\\nb'", "c.dns_get_records('example.org')",

@@ -134,10 +134,8 @@ def hashed_dir(ca_file: Path, folder: Path) -> Path:
     return folder
 
 
-# TRUST ORDER: enable once the transport looks trust up as CURL_CA_BUNDLE, then
-# SSL_CERT_FILE / SSL_CERT_DIR, then the system's store in the places the major
-# distributions keep it; the bundled libcurl's compiled-in paths are Debian's.
-@pytest.mark.skip(reason="TRUST ORDER: enable when the transport reads SSL_CERT_FILE and SSL_CERT_DIR")
+# The bundled libcurl's compiled-in CA paths are Debian's: the module names its
+# own trust (CURL_CA_BUNDLE, then SSL_CERT_FILE / SSL_CERT_DIR, then the system's store).
 @pytest.mark.parametrize("variable", ["SSL_CERT_FILE", "SSL_CERT_DIR"])
 def test_ssl_cert_file_and_dir_are_trusted_without_curl_ca_bundle(sandbox, variable):
     ca_file = Path(sandbox.settings["CURL_CA_BUNDLE"])

@@ -93,7 +93,7 @@ def test_unreachable_service_raises_libcurls_message(qov, cloudflare):
     url = cloudflare.api_url
     cloudflare.stop()
     outcome = qov("""
-        c = Cloudflare(api_token="t", api_url=URL)
+        c = Cloudflare(api_token="t", api_url=URL, max_retries=0)
         try:
             c.query("example.com")
         except Exception as error:
