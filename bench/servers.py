@@ -95,6 +95,8 @@ http {{
         ssl_certificate {cert};
         ssl_certificate_key {key};
         root {dir}/www;
+        # The robot's answer to any message, for the DingTalk clients.
+        location = /robot/send {{ return 200 '{{"errcode":0,"errmsg":"ok"}}'; }}
     }}
 }}
 """

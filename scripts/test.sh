@@ -6,8 +6,9 @@
 #   bash scripts/test.sh [pytest arguments]
 #   bash scripts/test.sh --ci      # what CI runs (.ci/run): the above with
 #                                  # warnings as errors, then the whole suite again
-#                                  # against an AddressSanitizer + UBSan build,
-#                                  # then under every other CPython 3.10-3.13 found
+#                                  # against an AddressSanitizer + UBSan build, the
+#                                  # wheel of this CPython, and the suite under every
+#                                  # other CPython 3.10-3.13 found
 #   PYTHON=python3.12 bash scripts/test.sh   # another interpreter
 ci=0
 suite_only=0
@@ -42,7 +43,9 @@ native_tests() {
     cmake -S . -B "$build" -G Ninja -DQOV_NATIVE_TESTS=ON -DQOV_WERROR="$werror" \
         -DPython_EXECUTABLE="$PYTHON" >/dev/null
     cmake --build "$build" --target native_tests >/dev/null
-    ctest --test-dir "$build" --output-on-failure
+    # One line per passing case is noise; failures keep their output.
+    ctest --test-dir "$build" --output-on-failure | grep -v -e '^ *Start ' -e ' Passed '
+    return "${PIPESTATUS[0]}"
 }
 
 python_suite() {
@@ -95,6 +98,15 @@ find_cpython() {
     return 1
 }
 
+# A self-contained wheel for this interpreter's CPython, installed and tested
+# in an environment of its own (scripts/build-wheels.sh, scripts/test-wheels.sh).
+wheel() {
+    local version
+    version=$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+    bash scripts/build-wheels.sh "$version"
+    bash scripts/test-wheels.sh "$version"
+}
+
 other_interpreters() {
     local current version interpreter
     current=$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
@@ -119,6 +131,7 @@ timed "native tests" native_tests
 timed "Python suite ($PYTAG)" python_suite "$@"
 if [ "$ci" -eq 1 ]; then
     timed "sanitizer build and suite ($PYTAG)" sanitizer_suite
+    timed "wheel: build, repair, install and test ($PYTAG)" wheel
     other_interpreters
 fi
 echo

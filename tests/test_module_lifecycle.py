@@ -81,7 +81,6 @@ CYCLES = {
 }
 
 
-@pytest.mark.forked
 @pytest.mark.parametrize("build", CYCLES.values(), ids=CYCLES.keys())
 def test_reference_cycles_through_instances_are_collected(build):
     import weakref
