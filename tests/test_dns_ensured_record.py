@@ -260,10 +260,13 @@ def test_only_the_deciding_page_is_kept_while_reading(qov, zone):
         c.zone, c.zone_id = ZONE, ZONE_ID
         before = peak()
         c.dns_ensured_record(ZONE, "TXT", "other." + ZONE, "v", False, 300)
-        result = (peak() - before) >> 10
+        with open("/proc/self/maps") as maps:
+            sanitized = "libasan" in maps.read()  # its allocator keeps freed blocks aside
+        result = (peak() - before) >> 10, sanitized
         """, TOKEN=TOKEN, URL=zone.api_url, ZONE=ZONE, ZONE_ID=ZONE_ID)
+    growth, sanitized = outcome.value
     assert len(zone.journal) == pages + 1  # every page, then the create
-    assert outcome.value < 8 * size >> 20, f"peak grew by {outcome.value} MiB"
+    assert sanitized or growth < 8 * size >> 20, f"peak grew by {growth} MiB"
 
 
 @pytest.mark.parametrize("reply", [
