@@ -101,7 +101,10 @@ HttpResult http_request(const HttpRequest& request, const InterruptCheck& interr
         headers.reset(grown);
     }
 
-    const Trust trust = choose_trust(request.environment.trust, system_trust());
+    // The system's places are looked for only when no variable names the trust.
+    const TrustVariables& variables = request.environment.trust;
+    const bool named = variables.curl_ca_bundle || variables.ssl_cert_file || variables.ssl_cert_dir;
+    const Trust trust = choose_trust(variables, named ? SystemTrust{} : system_trust());
     const HandleLease handles(trust_version(trust));
     CURL* curl = handles.easy();
     if (curl == nullptr) return {-1, "curl_easy_init() failed"};
