@@ -109,13 +109,14 @@ def test_the_examples_work_against_the_https_sandbox(sandbox):
     assert any(f"/zones/{ZONE_ORG}/dns_records" in line for line in sandbox.log)
 
 
-GET_ZONES = "import _qov; print(_qov.Cloudflare(api_token='t', api_url=URL).get('/zones')[0])"
+GET_ZONES = "import _qov; print(_qov.Cloudflare(api_token=TOKEN, api_url=URL).get('/zones')[0])"
 
 
 def zones_status(sandbox, **trust: str) -> str:
     """The status of one request to the sandbox, trusting only what `trust` says."""
-    url = sandbox.settings["CLOUDFLARE_API_URL"]
-    done = run_python("-c", f"URL = {url!r}\n{GET_ZONES}", env={**sandbox.env, **trust}, cwd=sandbox.folder)
+    url, token = sandbox.settings["CLOUDFLARE_API_URL"], sandbox.settings["CLOUDFLARE_API_TOKEN"]
+    done = run_python("-c", f"URL, TOKEN = {url!r}, {token!r}\n{GET_ZONES}", env={**sandbox.env, **trust},
+                      cwd=sandbox.folder)
     assert done.returncode == 0, done.stderr
     return done.stdout.splitlines()[-1]
 
