@@ -44,7 +44,7 @@ for version in "${versions[@]}"; do
     fi
     env="$work/build-$version"
     tool_env "$python" "$env" cmake ninja scikit-build-core
-    "$env/bin/pip" wheel -q --no-build-isolation --no-deps -w "$work/raw/$version" "$source_tree"
+    quiet_pip "$env/bin/pip" wheel -q --no-build-isolation --no-deps -w "$work/raw/$version" "$source_tree"
     raw=$(ls "$work/raw/$version"/qov-*.whl)
     if ! auditwheel repair -w wheelhouse "$raw" >"$work/raw/$version/repair.log" 2>&1; then
         cat "$work/raw/$version/repair.log" >&2

@@ -29,8 +29,8 @@ for wheel in wheelhouse/qov-*.whl; do
     env="$work/test-$version"
     rm -rf "$env"
     "$python" -m venv "$env"
-    "$env/bin/pip" install -q --no-index --no-deps "$wheel"
-    "$env/bin/pip" install -q $(pins pytest pytest-forked)
+    quiet_pip "$env/bin/pip" install -q --no-index --no-deps "$wheel"
+    quiet_pip "$env/bin/pip" install -q $(pins pytest)
     say "testing $(basename "$wheel") in a fresh environment of $python"
     "$env/bin/python" -m pytest -q -p no:cacheprovider tests/test_wheel.py tests/test_module_lifecycle.py \
         tests/test_objects.py

@@ -3,6 +3,10 @@
 
 say() { printf '[%4ds] %s\n' $((SECONDS - started)) "$*"; }
 
+# Runs a pip command, leaving out its warnings about find-links folders of the
+# machine's pip configuration that do not exist.
+quiet_pip() { "$@" 2>&1 | { grep -v "is ignored: it is neither a file nor a directory" || true; }; }
+
 # The exact `name==version` lines of requirements-dev.txt for the named tools.
 pins() { for name in "$@"; do grep -iE "^${name}==" requirements-dev.txt; done; }
 
@@ -28,7 +32,7 @@ tool_env() {
     if [ ! -f "$env/.complete" ]; then
         rm -rf "$env"
         "$python" -m venv "$env"
-        "$env/bin/pip" install -q $(pins "$@")
+        quiet_pip "$env/bin/pip" install -q $(pins "$@")
         touch "$env/.complete"
     fi
 }
