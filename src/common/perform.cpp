@@ -10,12 +10,15 @@
 
 namespace {
 
-// Python runs signal handlers on the main thread only; another thread must not
-// take the lock back every quarter of a second for nothing. Before `threading`
+// Python runs signal handlers on the main thread of the main interpreter only;
+// another thread must not take the lock back every quarter of a second for
+// nothing. Sub-interpreters, which may have locks of their own, never get here,
+// so the statics below are only used under the main interpreter's lock. Before `threading`
 // is imported no other thread can ask, unless started through `_thread`, where
 // the check is merely a no-op. The main thread's identity is looked up once per
 // process: only a fork() changes it (the forking thread becomes the child's).
 bool on_main_thread() {
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) return false;
     PyObject* threading = PyDict_GetItemString(PyImport_GetModuleDict(), "threading");  // borrowed
     if (threading == nullptr) return true;
     static pid_t looked_up_in = 0;  // these two are used under the interpreter lock only
@@ -34,13 +37,14 @@ bool on_main_thread() {
     return main_ident == PyThread_get_thread_ident();
 }
 
-// Runs with the lock released, from inside the transfer: takes the lock, runs
-// any pending signal handlers and reports whether one raised. The exception
-// stays set in this thread's state for when the lock is back for good.
-bool signal_handler_raised() {
-    const PyGILState_STATE state = PyGILState_Ensure();
+// Runs with the lock released, from inside the transfer: takes the lock back
+// for `state` (this thread's own), runs any pending signal handlers and reports
+// whether one raised. The exception stays set in this thread's state for when
+// the lock is back for good.
+bool signal_handler_raised(PyThreadState* state) {
+    PyEval_RestoreThread(state);
     const bool raised = PyErr_CheckSignals() != 0;
-    PyGILState_Release(state);
+    PyEval_SaveThread();
     return raised;
 }
 
@@ -50,7 +54,9 @@ namespace qov {
 
 std::optional<HttpResult> perform(const HttpRequest& request) {
     for (const std::string& line : request_trace_lines(request)) write_trace(line);
-    const InterruptCheck check = on_main_thread() ? InterruptCheck(signal_handler_raised) : InterruptCheck();
+    PyThreadState* const state = PyThreadState_Get();
+    const InterruptCheck check =
+        on_main_thread() ? InterruptCheck([state] { return signal_handler_raised(state); }) : InterruptCheck();
     HttpResult result;
     {
         AllowThreads unlocked;
