@@ -91,9 +91,6 @@ std::optional<Outcome> perform_plan(const CloudflareCall& call, const WantedReco
             break;
         }
     }
-    const auto record_path = [&call](const ListedRecord& record) {
-        return zone_scoped_path(call.zone_id, "/dns_records/") + record.id;
-    };
     Outcome outcome;
     for (const PlanStep& step : read.plan) {
         trace_step(step);
@@ -101,10 +98,10 @@ std::optional<Outcome> perform_plan(const CloudflareCall& call, const WantedReco
         std::optional<HttpResult> written;
         switch (step.action) {
             case Action::remove:
-                written = request(call, "DELETE", record_path(step.record), std::nullopt);
+                written = request(call, "DELETE", record_path(call.zone_id, step.record.id), std::nullopt);
                 break;
             case Action::update:
-                written = request(call, "PUT", record_path(step.record), body);
+                written = request(call, "PUT", record_path(call.zone_id, step.record.id), body);
                 break;
             case Action::create:
                 written = request(call, "POST", zone_scoped_path(call.zone_id, "/dns_records"), body);

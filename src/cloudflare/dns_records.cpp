@@ -37,12 +37,6 @@ bool check_record_id(const char* record_id) {
     return true;
 }
 
-std::string record_path(const CloudflareCall& call, std::string_view record_id) {
-    std::string path = zone_scoped_path(call.zone_id, "/dns_records/");
-    path += record_id;
-    return path;
-}
-
 // POST or PUT of a record body; `record_id` null for a create.
 PyObject* send_record(CloudflareObject* self, const char* method, const char* record_id,
                       const RecordFields& record) {
@@ -53,7 +47,7 @@ PyObject* send_record(CloudflareObject* self, const char* method, const char* re
     std::optional<CloudflareCall> call = read_call(self, std::move(*zone_id));
     if (!call) return nullptr;
     const std::string path =
-        record_id != nullptr ? record_path(*call, record_id) : zone_scoped_path(call->zone_id, "/dns_records");
+        record_id != nullptr ? record_path(call->zone_id, record_id) : zone_scoped_path(call->zone_id, "/dns_records");
     return response_tuple(request(*call, method, path, body)).release();
 }
 
@@ -165,5 +159,5 @@ PyObject* Cloudflare_delete_dns_record(PyObject* object, PyObject* args, PyObjec
     if (!zone_id || !check_record_id(record_id)) return nullptr;
     std::optional<CloudflareCall> call = read_call(self, std::move(*zone_id));
     if (!call) return nullptr;
-    return response_tuple(request(*call, "DELETE", record_path(*call, record_id), std::nullopt)).release();
+    return response_tuple(request(*call, "DELETE", record_path(call->zone_id, record_id), std::nullopt)).release();
 }

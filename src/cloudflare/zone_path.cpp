@@ -20,6 +20,12 @@ std::string zone_scoped_path(std::string_view zone_id, std::string_view suffix) 
     return path;
 }
 
+std::string record_path(std::string_view zone_id, std::string_view record_id) {
+    std::string path = zone_scoped_path(zone_id, "/dns_records/");
+    path += record_id;
+    return path;
+}
+
 std::optional<std::string> escaped_query_value(std::string_view value) {
     std::optional<std::string> escaped = percent_encoded(value);
     if (!escaped) PyErr_NoMemory();

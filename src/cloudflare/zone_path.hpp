@@ -12,6 +12,9 @@
 // "/zones/" + zone_id + suffix.
 std::string zone_scoped_path(std::string_view zone_id, std::string_view suffix);
 
+// "/zones/" + zone_id + "/dns_records/" + record_id: one record, its id checked beforehand.
+std::string record_path(std::string_view zone_id, std::string_view record_id);
+
 // is_single_path_segment, raising ValueError naming `what` when it is not.
 bool check_path_segment(std::string_view segment, const char* what);
 

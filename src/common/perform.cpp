@@ -12,11 +12,12 @@ namespace {
 
 // Python runs signal handlers on the main thread of the main interpreter only;
 // another thread must not take the lock back every quarter of a second for
-// nothing. Sub-interpreters, which may have locks of their own, never get here,
-// so the statics below are only used under the main interpreter's lock. Before `threading`
-// is imported no other thread can ask, unless started through `_thread`, where
-// the check is merely a no-op. The main thread's identity is looked up once per
-// process: only a fork() changes it (the forking thread becomes the child's).
+// nothing. Sub-interpreters, which may have locks of their own, are answered
+// first, so the statics below are used under the main interpreter's lock only.
+// Before `threading` is imported no other thread can ask, unless started
+// through `_thread`, where the check is merely a no-op. The main thread's
+// identity is looked up once per process: only a fork() changes it (the
+// forking thread becomes the child's).
 bool on_main_thread() {
     if (PyInterpreterState_Get() != PyInterpreterState_Main()) return false;
     PyObject* threading = PyDict_GetItemString(PyImport_GetModuleDict(), "threading");  // borrowed

@@ -5,3 +5,6 @@
 // Whether `a` and `b` are equal when ASCII capitals count as small letters,
 // as header names and HTTP methods compare.
 bool ascii_iequals(std::string_view a, std::string_view b);
+
+// `text` without the blanks and tabs at either end, as header values are read.
+std::string_view trim_blanks(std::string_view text);

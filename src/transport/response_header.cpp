@@ -11,12 +11,6 @@ std::string_view without_line_end(std::string_view line) {
     return line;
 }
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
 }  // namespace
 
 std::optional<std::string> response_header(const std::vector<std::string>& header_lines, std::string_view name) {
@@ -29,14 +23,14 @@ std::optional<std::string> response_header(const std::vector<std::string>& heade
             in_found = false;
         } else if (!line.empty() && is_blank(line.front())) {
             if (in_found) {
-                const std::string joined = *found + ' ' + std::string(trimmed(line));
-                *found = std::string(trimmed(joined));
+                const std::string joined = *found + ' ' + std::string(trim_blanks(line));
+                *found = std::string(trim_blanks(joined));
             }
         } else {
             in_found = false;
             const std::size_t colon = line.find(':');
             if (!found && colon != std::string_view::npos && ascii_iequals(line.substr(0, colon), name)) {
-                found = std::string(trimmed(line.substr(colon + 1)));
+                found = std::string(trim_blanks(line.substr(colon + 1)));
                 in_found = true;
             }
         }

@@ -6,15 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "transport/ascii_case.hpp"
+
 namespace {
 
 constexpr std::int64_t kLongestDeltaSeconds = 1'000'000'000;
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
 
 bool all_digits(std::string_view text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -24,7 +20,7 @@ bool all_digits(std::string_view text) {
 
 std::optional<std::chrono::milliseconds> parse_retry_after(std::string_view value,
                                                            std::chrono::system_clock::time_point now) {
-    const std::string_view text = trimmed(value);
+    const std::string_view text = trim_blanks(value);
     if (all_digits(text)) {
         std::int64_t seconds = 0;
         for (char c : text) {
