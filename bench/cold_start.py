@@ -20,6 +20,11 @@ its real size, in two ways (one column each):
 Targets (2-core machine): the first call adds at most 3 ms of CPU to the
 import; import plus one call costs at least 5 times less CPU than requests
 does for the same; a new thread's first call costs at most 3 ms of CPU.
+
+Under the first call lies what OpenSSL itself needs: bench/openssl_floor.cpp,
+built here with the system's compiler, makes the same verified request with
+OpenSSL alone in a fresh process (dir trust only), then a second one over a
+new connection; both rows are printed beside the module's.
 """
 from __future__ import annotations
 
@@ -90,6 +95,8 @@ with open(sys.argv[3], "w") as out:
 
 THREAD_CASE = "qov: new thread's first call"
 FIRST_CALL = "qov: first call, inside the process"
+FLOOR_FIRST = "OpenSSL alone: first request"
+FLOOR_LATER = "OpenSSL alone: a later handshake"
 CASES = [  # label, script
     ("python: start only", "pass"),
     ("qov: import only", "import _qov"),
@@ -130,14 +137,40 @@ def process_cpu(script: str, args: list[str], env: dict[str, str], label: str = 
     return usage.ru_utime + usage.ru_stime
 
 
+def build_floor(folder: Path) -> Path | None:
+    """The OpenSSL-only client, or None (with a note) when it cannot be built here."""
+    compiler = shutil.which("c++") or shutil.which("g++")
+    binary = folder / "openssl_floor"
+    built = compiler and subprocess.run([compiler, "-std=c++20", "-O2", str(HERE / "openssl_floor.cpp"), "-o",
+                                         str(binary), "-lssl", "-lcrypto"], capture_output=True).returncode == 0
+    if not built:
+        print("  (OpenSSL alone: not measured, the C++ client could not be built)")
+        return None
+    return binary
+
+
+def floor_cpu(binary: Path, nginx: Nginx, env: dict[str, str]) -> tuple[float, float]:
+    """CPU seconds of OpenSSL's first verified request in a fresh process, and of a later one."""
+    port = nginx.https_url.split(":")[2].split("/")[0]
+    answer = subprocess.run([str(binary), port, env["SSL_CERT_DIR"], "/client/v4" + RECORDS_PATH],
+                            capture_output=True, text=True, env=env)
+    if answer.returncode != 0:
+        raise RuntimeError(f"openssl_floor ended with status {answer.returncode}:\n{answer.stderr}")
+    first, later = (float(ms) / 1e3 for ms in answer.stdout.split())
+    return first, later
+
+
 def measure(nginx: Nginx, folder: Path, runs: int, trusts: tuple[str, ...]) -> dict[tuple[str, str], float]:
     """Median CPU milliseconds of each case under each trust; per thread for the thread case."""
     environments = trust_environments(folder, nginx.ca_file)
+    floor = build_floor(folder) if "dir" in trusts else None
     base = {k: v for k, v in os.environ.items() if k not in DROPPED_VARIABLES + ("SSL_CERT_DIR",)}
     out = folder / "threads.json"
     args = [nginx.https_url, RECORDS_PATH, str(out)]
     samples: dict[tuple[str, str], list[float]] = {(label, trust): [] for label, _ in CASES for trust in trusts}
     samples.update({(FIRST_CALL, trust): [] for trust in trusts})
+    if floor:
+        samples.update({(FLOOR_FIRST, "dir"): [], (FLOOR_LATER, "dir"): []})
     for _ in range(runs):  # interleaved, so a slow moment of the machine touches every case alike
         for trust in trusts:
             env = {**base, **environments[trust]}
@@ -146,6 +179,10 @@ def measure(nginx: Nginx, folder: Path, runs: int, trusts: tuple[str, ...]) -> d
                 samples[label, trust].append(float(out.read_text()) if label == THREAD_CASE else spent)
                 if label == "qov: import + 1 call":
                     samples[FIRST_CALL, trust].append(float(out.read_text()))
+            if floor and trust == "dir":
+                first, later = floor_cpu(floor, nginx, env)
+                samples[FLOOR_FIRST, trust].append(first)
+                samples[FLOOR_LATER, trust].append(later)
     return {key: statistics.median(values) * 1e3 for key, values in samples.items()}
 
 
@@ -153,8 +190,10 @@ def report(ms: dict[tuple[str, str], float], runs: int, trusts: tuple[str, ...])
     """Prints the table and returns the targets with their verdicts."""
     print(f"Cold start, verified HTTPS to nginx on loopback: whole-process CPU ms, median of {runs} fresh runs")
     print(f"  {'':34}" + "".join(f"{'CA ' + trust:>12}" for trust in trusts))
-    for label in [label for label, _ in CASES] + [FIRST_CALL]:
-        print(f"  {label:34}" + "".join(f"{ms[label, trust]:12.1f}" for trust in trusts))
+    for label in [label for label, _ in CASES] + [FIRST_CALL, FLOOR_FIRST, FLOOR_LATER]:
+        if any((label, trust) in ms for trust in trusts):
+            print(f"  {label:34}" + "".join(f"{ms[label, trust]:12.1f}" if (label, trust) in ms else f"{'-':>12}"
+                                             for trust in trusts))
     print(f"  ({THREAD_CASE}: {THREADS} threads started after the main thread's first call,")
     print(f"   the process's CPU while they ran divided by {THREADS})")
     targets = []
@@ -165,6 +204,9 @@ def report(ms: dict[tuple[str, str], float], runs: int, trusts: tuple[str, ...])
         thread = ms[THREAD_CASE, trust]
         print(f"  CA {trust}: the first call adds {first_call:.1f} ms ({difference:.1f} between the medians); "
               f"import + 1 call {versus:.1f}x less CPU than requests")
+        if (FLOOR_FIRST, trust) in ms:
+            print(f"  CA {trust}: OpenSSL alone needs {ms[FLOOR_FIRST, trust]:.1f} ms for the same first request; "
+                  f"the module and libcurl add {first_call - ms[FLOOR_FIRST, trust]:.1f} ms to it")
         if trust == "dir":  # the targets are for the cheap way the trust order finds first
             targets += [
                 (f"cold: the first call adds <= 3 ms of CPU to the import ({first_call:.1f} ms)", first_call <= 3),

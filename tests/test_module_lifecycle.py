@@ -174,3 +174,21 @@ def test_sub_interpreters_with_their_own_gil_load_and_use_the_module(qov, plain_
     assert sorted(outcome.lines[1:]) == [f"{name} {{200}} {4 * count} <class 'qov.Cloudflare'>" for name in names]
     wanted = sorted(f"/{name}/{n}" for name in names for n in range(count))
     assert sorted(r.path for r in plain_server.received) == wanted
+
+
+def test_the_module_carries_its_cpp_runtime_and_exports_its_init_only():
+    # A fresh process loads no libstdc++ for the module (cheaper start-up), and
+    # nothing of the module's runtime can bind to another copy in the process.
+    import subprocess
+    import sys
+
+    import _qov
+
+    script = "import _qov; print(open('/proc/self/maps').read())"
+    maps = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout
+    if "libasan" in maps:
+        pytest.skip("sanitizer builds keep the shared C++ runtime")
+    assert "libstdc++" not in maps
+    exported = subprocess.run(["nm", "-D", "--defined-only", _qov.__file__], capture_output=True, text=True,
+                              check=True).stdout.split()
+    assert [word for word in exported if not re.fullmatch(r"[0-9a-f]+|[A-Za-z]", word)] == ["PyInit__qov"]
