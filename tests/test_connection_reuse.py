@@ -145,6 +145,31 @@ def test_a_new_thread_resumes_the_tls_session_of_another_that_trusts_the_same(qo
     assert [raw_server.resumed[number] for number in connections] == [False, True, True, False]
 
 
+@pytest.mark.parametrize("raw_server", [("https", None)], indirect=True, ids=["https"])
+def test_threads_read_a_ca_bundle_once_between_them(qov, raw_server, tls, tmp_path):
+    # One store serves every thread: eight first calls read the bundle once,
+    # where a store per thread would read it eight times.
+    bundle = tmp_path / "bundle.pem"
+    bundle.write_bytes(b"text between PEM blocks, which OpenSSL skips\n" * 4096 + tls.ca_file.read_bytes())
+    outcome = qov("""
+        import threading
+        def bytes_read():
+            with open("/proc/self/io") as io:
+                return int(next(line for line in io if line.startswith("rchar:")).split()[1])
+        c = Cloudflare(api_url=URL)
+        answers, before = [], bytes_read()
+        threads = [threading.Thread(target=lambda: answers.append(c.get("/t"))) for _ in range(8)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        result = answers, bytes_read() - before
+        """, env={"CURL_CA_BUNDLE": str(bundle)}, URL=raw_server.url)
+    answers, read = outcome.value
+    assert answers == [(200, "ok")] * 8
+    assert bundle.stat().st_size <= read < 2 * bundle.stat().st_size
+
+
 def test_a_connection_the_server_closes_is_replaced(qov, server):
     server.answer("/closing", close=True)  # says "Connection: close"
     outcome = qov("c = Cloudflare(api_url=URL); result = [c.get(p) for p in ('/a', '/closing', '/b', '/c')]",

@@ -106,7 +106,8 @@ def trust_sources(tls, tmp_path_factory):
         shutil.copy(sources[name], directory / "ca.pem")
         subprocess.run(["openssl", "rehash", str(directory)], check=True, capture_output=True)
         sources[f"{name}-dir"] = str(directory)
-    sources.update({None: None, "": ""})
+    (folder / "not-pem.txt").write_text("no certificate here\n")
+    sources.update({None: None, "": "", "missing": str(folder / "missing.pem"), "not-pem": str(folder / "not-pem.txt")})
     return sources
 
 
@@ -123,14 +124,18 @@ def trust_sources(tls, tmp_path_factory):
     ("", "ours", "", 200),                       # empty counts as unset
     (None, None, None, 60),                      # the system's store does not hold the test CA
     ("", "", "", 60),
+    ("missing", "ours", None, 77),               # a file that cannot be loaded is an error ...
+    (None, "not-pem", "ours-dir", 77),           # ... even beside a directory that would do
+    (None, None, "missing", 60),                 # a missing directory merely holds nothing
 ])
 def test_trust_comes_from_the_first_source_set(qov, tls_server, trust_sources, curl_ca_bundle, ssl_cert_file,
                                                ssl_cert_dir, status):
     env = {"CURL_CA_BUNDLE": trust_sources[curl_ca_bundle], "SSL_CERT_FILE": trust_sources[ssl_cert_file],
            "SSL_CERT_DIR": trust_sources[ssl_cert_dir]}
     outcome = get(qov, tls_server, env=env)
-    if status == 60:
-        assert outcome.value == (60, "SSL peer certificate or SSH remote key was not OK")
+    if status != 200:
+        assert outcome.value == (status, {60: "SSL peer certificate or SSH remote key was not OK",
+                                          77: "Problem with the SSL CA cert (path? access rights?)"}[status])
         assert tls_server.received == []
     else:
         assert outcome.value == (200, "ok")

@@ -1,6 +1,7 @@
 #include "transport/http_request.hpp"
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -53,10 +54,30 @@ void choose_request_form(CURL* curl, const std::string& lowered, const std::stri
     }
 }
 
+// Gives the TLS context libcurl made for a connection the store that every
+// thread trusting the same shares.
+CURLcode use_shared_ca_store(CURL*, void* ssl_ctx, void* shared) noexcept {
+    X509_STORE* store = static_cast<SharedCaStore*>(shared)->get();
+    if (store == nullptr) return CURLE_SSL_CACERT_BADFILE;
+    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(ssl_ctx), store);
+    return CURLE_OK;
+}
+
 // Names exactly the chosen sources: after a reset libcurl would also load its
-// compiled-in CA file and directory, which is the cost of a cold start.
-void set_trust(CURL* curl, const Trust& trust) {
+// compiled-in CA file and directory, which is the cost of a cold start. The
+// shared store holds them, so libcurl itself is given none to load; where it
+// cannot take the store, it loads them itself.
+void set_trust(CURL* curl, const Trust& trust, SharedCaches* caches) {
     if (trust.source == TrustSource::libcurl_default) return;
+    const bool shared = caches != nullptr &&
+                        curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, use_shared_ca_store) == CURLE_OK &&
+                        curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, &caches->ca_store()) == CURLE_OK;
+    if (shared) {
+        curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
+        curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+        return;
+    }
+    curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, nullptr);
     curl_easy_setopt(curl, CURLOPT_CAINFO, trust.ca_file.empty() ? nullptr : trust.ca_file.c_str());
     curl_easy_setopt(curl, CURLOPT_CAPATH, trust.ca_directory.empty() ? nullptr : trust.ca_directory.c_str());
 }
@@ -126,7 +147,7 @@ HttpResult http_request(const HttpRequest& request, const InterruptCheck& interr
     // Peers are verified: the requests carry credentials.
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    set_trust(curl, trust);
+    set_trust(curl, trust, handles.caches());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
     // Threads other than the main one cannot take signals for time-outs.
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-SharedCaches::SharedCaches() : handle_(curl_share_init()), owner_(getpid()) {
+SharedCaches::SharedCaches(const Trust& trust) : handle_(curl_share_init()), ca_store_(trust), owner_(getpid()) {
     CURLSH* share = handle_.get();
     if (share == nullptr) return;
     const bool ready = curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &SharedCaches::lock) == CURLSHE_OK &&
@@ -59,7 +59,7 @@ public:
         const auto found = std::find_if(recent_.begin(), recent_.end(),
                                         [&](const auto& entry) { return entry.first == version; });
         if (found != recent_.end()) return found->second;
-        auto made = std::make_shared<SharedCaches>();
+        auto made = std::make_shared<SharedCaches>(version.trust);
         if (recent_.size() == kKept) recent_.erase(recent_.begin());
         recent_.emplace_back(version, made);
         return made;

@@ -37,6 +37,8 @@ public:
     // Null when libcurl could not make them.
     CURL* easy() const noexcept { return handles_->easy.get(); }
     CURLM* multi() const noexcept { return handles_->multi.get(); }
+    // Null when libcurl could not make them either.
+    SharedCaches* caches() const noexcept { return handles_->caches.get(); }
 
 private:
     TransferHandles* handles_;
