@@ -3,6 +3,7 @@ scripted HTTP and HTTPS servers, and a real forward proxy (tinyproxy)."""
 from __future__ import annotations
 
 import shutil
+import signal
 import socket
 import ssl
 import subprocess
@@ -20,6 +21,13 @@ from runner import Runner  # noqa: E402
 from scripted_server import ScriptedServer  # noqa: E402
 
 pytest_plugins = ["cloudflare_fixtures", "dingtalk_fixtures"]
+
+# A run started in the background of a non-interactive shell (nohup, some CI
+# runners) inherits SIGINT ignored, and every child would too: Python installs
+# no KeyboardInterrupt handler then, and the Ctrl-C scenarios could not be
+# run. With a handler here, each child starts with the signal at its default.
+if signal.getsignal(signal.SIGINT) is signal.SIG_IGN:
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
 
 @pytest.fixture(scope="session")
