@@ -177,8 +177,10 @@ def test_sub_interpreters_with_their_own_gil_load_and_use_the_module(qov, plain_
 
 
 def test_the_module_carries_its_cpp_runtime_and_exports_its_init_only():
-    # A fresh process loads no libstdc++ for the module (cheaper start-up), and
-    # nothing of the module's runtime can bind to another copy in the process.
+    # A fresh process loads no libstdc++ for the module (cheaper start-up),
+    # nothing of the module's runtime can bind to another copy in the process,
+    # and the runtime asks no more of the C library than the libraries a wheel
+    # bundles do (glibc 2.34, its manylinux tag).
     import subprocess
     import sys
 
@@ -192,3 +194,6 @@ def test_the_module_carries_its_cpp_runtime_and_exports_its_init_only():
     exported = subprocess.run(["nm", "-D", "--defined-only", _qov.__file__], capture_output=True, text=True,
                               check=True).stdout.split()
     assert [word for word in exported if not re.fullmatch(r"[0-9a-f]+|[A-Za-z]", word)] == ["PyInit__qov"]
+    needed = subprocess.run(["nm", "-D", "--undefined-only", _qov.__file__], capture_output=True, text=True,
+                            check=True).stdout
+    assert max(int(minor) for minor in re.findall(r"@GLIBC_2\.(\d+)", needed)) <= 34

@@ -1,8 +1,10 @@
 #include "transport/retry_policy.hpp"
 
 #include <curl/curl.h>
+#include <sys/random.h>
 
 #include <algorithm>
+#include <chrono>
 #include <random>
 
 #include "transport/ascii_case.hpp"
@@ -49,8 +51,21 @@ std::chrono::milliseconds backoff(const RetryPolicy& policy, int retries_made, c
 
 }  // namespace
 
+namespace {
+
+// A seed from the kernel, or the clock where it has none to give. Not
+// std::random_device: the C++ runtime is linked into the module, and its
+// random_device needs a newer C library than the rest of the module does.
+std::uint64_t thread_seed() {
+    std::uint64_t seed = 0;
+    if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof seed)) return seed;
+    return static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+}  // namespace
+
 double thread_unit_random() {
-    thread_local std::mt19937_64 generator{std::random_device{}()};
+    thread_local std::mt19937_64 generator{thread_seed()};
     return std::uniform_real_distribution<double>(0.0, 1.0)(generator);
 }
 
