@@ -8,10 +8,13 @@ import importlib.metadata
 import importlib.util
 import pickle
 import re
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
 
+import _qov
 from _qov import Cloudflare, DingTalk
 
 PYPROJECT = Path(__file__).parent.parent / "pyproject.toml"
@@ -181,11 +184,6 @@ def test_the_module_carries_its_cpp_runtime_and_exports_its_init_only():
     # nothing of the module's runtime can bind to another copy in the process,
     # and the runtime asks no more of the C library than the libraries a wheel
     # bundles do (glibc 2.34, its manylinux tag).
-    import subprocess
-    import sys
-
-    import _qov
-
     script = "import _qov; print(open('/proc/self/maps').read())"
     maps = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout
     if "libasan" in maps:

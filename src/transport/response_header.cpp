@@ -4,8 +4,6 @@
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
 std::string_view without_line_end(std::string_view line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     return line;

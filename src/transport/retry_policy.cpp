@@ -49,10 +49,6 @@ std::chrono::milliseconds backoff(const RetryPolicy& policy, int retries_made, c
     return std::chrono::milliseconds{static_cast<std::int64_t>(base * (1.0 + spread))};
 }
 
-}  // namespace
-
-namespace {
-
 // A seed from the kernel, or the clock where it has none to give. Not
 // std::random_device: the C++ runtime is linked into the module, and its
 // random_device needs a newer C library than the rest of the module does.

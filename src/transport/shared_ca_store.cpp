@@ -19,12 +19,6 @@ X509Store load_ca_store(const Trust& trust) {
     return store;
 }
 
-SharedCaStore::~SharedCaStore() {
-    // A store inherited through fork() may have a lock held by a thread the
-    // child does not have: it is left as it is.
-    if (owner_ != getpid()) (void)store_.release();
-}
-
 X509_STORE* SharedCaStore::get() {
     const std::lock_guard<std::mutex> held(lock_);
     if (!loaded_) {

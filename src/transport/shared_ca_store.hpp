@@ -5,7 +5,6 @@
 #pragma once
 
 #include <openssl/x509_vfy.h>
-#include <unistd.h>
 
 #include <memory>
 #include <mutex>
@@ -26,7 +25,6 @@ X509Store load_ca_store(const Trust& trust);
 class SharedCaStore {
 public:
     explicit SharedCaStore(Trust trust) : trust_(std::move(trust)) {}
-    ~SharedCaStore();
     SharedCaStore(const SharedCaStore&) = delete;
     SharedCaStore& operator=(const SharedCaStore&) = delete;
 
@@ -35,10 +33,13 @@ public:
     // a trust version, and so a store, of its own.
     X509_STORE* get();
 
+    // Lets go of the store without freeing it: one inherited through fork()
+    // may have a lock held by a thread the child does not have.
+    void abandon() noexcept { (void)store_.release(); }
+
 private:
     const Trust trust_;
     std::mutex lock_;
     bool loaded_ = false;
     X509Store store_;
-    pid_t owner_ = getpid();
 };

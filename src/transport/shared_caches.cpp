@@ -21,7 +21,10 @@ SharedCaches::SharedCaches(const Trust& trust) : handle_(curl_share_init()), ca_
 SharedCaches::~SharedCaches() {
     // Caches inherited through fork() may have a lock held by a thread the
     // child does not have: they are left as they are, not cleaned up.
-    if (owner_ != getpid()) (void)handle_.release();
+    if (owner_ != getpid()) {
+        (void)handle_.release();
+        ca_store_.abandon();
+    }
 }
 
 void SharedCaches::lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
