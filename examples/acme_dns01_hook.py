@@ -13,7 +13,8 @@ cleanup hook only) and publishes otherwise.
 
 A name can hold several challenges at once (example.com and *.example.com
 share _acme-challenge.example.com), so the hook never replaces or removes a
-value other than its own.
+value other than its own. Publishing a value that is already there (a hook
+run twice) succeeds without writing.
 
 Environment: CLOUDFLARE_API_TOKEN (required), CLOUDFLARE_API_URL (default: the
 real API), ACME_ZONE (default: found from the domain), ACME_PROPAGATION_SECONDS
@@ -74,10 +75,13 @@ def main() -> int:
         print(f"acme: no TXT {name} with this challenge to remove")
         return 0
     answer = json.loads(body)
-    if not answer.get("success"):
+    already = present and isinstance(answer.get("result"), list)  # the listing: the value is there
+    # 81058: the service has this very record already (another run put it up meanwhile).
+    identical = any(error.get("code") == 81058 for error in answer.get("errors") or [])
+    if not answer.get("success") and not identical:
         print(f"acme: the service refused: {status} {body}", file=sys.stderr)
         return 1
-    print(f"acme: TXT {name} {'published' if present else 'removed'}")
+    print(f"acme: TXT {name} {'already published' if already or identical else 'published' if present else 'removed'}")
     if present:
         time.sleep(float(os.environ.get("ACME_PROPAGATION_SECONDS", "20")))
     return 0

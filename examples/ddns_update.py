@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
-"""Dynamic DNS: point NAME at this machine's address, and tell a DingTalk group
-when the record changed (or when the update failed).
+"""Dynamic DNS: point NAME at this machine's addresses, and tell a DingTalk
+group when a record changed (or when the update failed).
 
-    ddns_update.py home.example.com 203.0.113.7    # the address given
-    ddns_update.py home.example.com                # the address discovered
+    ddns_update.py home.example.com 203.0.113.7                # the address given
+    ddns_update.py home.example.com 203.0.113.7 2001:db8::7    # a dual-stack host
+    ddns_update.py home.example.com                            # the address discovered
 
-Run it from cron or a systemd timer: when the record is already right it only
-reads the zone. An IPv6 address makes an AAAA record; dns_ensured_record takes
-A and AAAA records of one name to exclude each other (ensuring one deletes the
-other), so give each address family a name of its own. The address is
+Run it from cron or a systemd timer: when the records are already right it
+only reads them. An IPv4 address is kept in the name's A record, an IPv6
+address in its AAAA record; the two stand side by side. The address is
 discovered by asking --lookup-url, which answers with the caller's address,
 either alone or as an "ip=" line.
 
@@ -42,7 +42,7 @@ def discover_address(url: str) -> str:
 def find_zone(cf: _qov.Cloudflare, name: str) -> str:
     """The zone holding `name`: the longest of its parent domains that the
     account has (query() remembers it for the calls that follow)."""
-    labels = name.rstrip(".").split(".")
+    labels = name.rstrip(".").lower().split(".")
     for start in range(len(labels) - 1):
         candidate = ".".join(labels[start:])
         try:
@@ -64,7 +64,8 @@ def alert(text: str) -> None:
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0] if __doc__ else None)
     parser.add_argument("name", help="the full record name, such as home.example.com")
-    parser.add_argument("address", nargs="?", help="the address to publish (default: discovered)")
+    parser.add_argument("addresses", nargs="*", help="the addresses to publish, at most one of each family "
+                        "(default: discovered)")
     parser.add_argument("--ttl", type=int, default=300, help="seconds, or 1 for automatic (default: 300)")
     parser.add_argument("--proxied", action="store_true", help="send the traffic through Cloudflare's proxy")
     parser.add_argument("--lookup-url", default=LOOKUP_URL, help="where to discover the address")
@@ -72,31 +73,34 @@ def main() -> int:
 
     if "CLOUDFLARE_API_TOKEN" not in os.environ:
         parser.error("set CLOUDFLARE_API_TOKEN")
-    address = ipaddress.ip_address(args.address or discover_address(args.lookup_url))
-    record_type = "AAAA" if address.version == 6 else "A"
-    name = args.name.rstrip(".").lower()  # as the service lists names: they are compared byte for byte
+    addresses = [ipaddress.ip_address(text) for text in args.addresses or [discover_address(args.lookup_url)]]
+    if len({address.version for address in addresses}) != len(addresses):
+        parser.error("give at most one IPv4 and one IPv6 address")
+    name = args.name  # in any letter case, with or without the final dot: the service stores one form
     cf = _qov.Cloudflare(api_token=os.environ["CLOUDFLARE_API_TOKEN"])
     if os.environ.get("CLOUDFLARE_API_URL"):
         cf.api_url = os.environ["CLOUDFLARE_API_URL"]
 
-    try:
-        zone = find_zone(cf, name)
-        status, body = cf.dns_ensured_record(zone, record_type, name, str(address), args.proxied, args.ttl)
-        answer = json.loads(body)
-        if not answer.get("success"):
-            raise RuntimeError(f"{status} {body}")
-    except Exception as error:
-        print(f"ddns: {name} could not be updated: {error}", file=sys.stderr)
-        alert(f"DDNS: {name} could not be set to {address}: {error}")
-        return 1
+    for address in addresses:
+        record_type = "AAAA" if address.version == 6 else "A"
+        try:
+            zone = cf.zone or find_zone(cf, name)
+            status, body = cf.dns_ensured_record(zone, record_type, name, str(address), args.proxied, args.ttl)
+            answer = json.loads(body)
+            if not answer.get("success"):
+                raise RuntimeError(f"{status} {body}")
+        except Exception as error:
+            print(f"ddns: {name} could not be updated: {error}", file=sys.stderr)
+            alert(f"DDNS: {name} could not be set to {address}: {error}")
+            return 1
 
-    # The listing comes back when the record was already right; a write
-    # answers with the record it wrote.
-    if isinstance(answer["result"], list):
-        print(f"ddns: {record_type} {name} is already {address}")
-    else:
-        print(f"ddns: {record_type} {name} now points to {address}")
-        alert(f"DDNS: {record_type} {name} now points to {address}")
+        # The listing comes back when the record was already right; a write
+        # answers with the record it wrote.
+        if isinstance(answer["result"], list):
+            print(f"ddns: {record_type} {name} is already {address}")
+        else:
+            print(f"ddns: {record_type} {name} now points to {address}")
+            alert(f"DDNS: {record_type} {name} now points to {address}")
     return 0
 
 

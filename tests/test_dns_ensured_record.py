@@ -2,6 +2,7 @@
 table, judged by the requests the service received and the zone afterwards."""
 import json
 import threading
+import urllib.request
 
 import pytest
 
@@ -9,8 +10,8 @@ from cloudflare_fixtures import OTHER_ZONE, OTHER_ZONE_ID, TOKEN, ZONE, ZONE_ID
 from qov_sandbox import CloudflareFake, Reply
 
 HOST = "h.example.com"
-LISTING = f"/client/v4/zones/{ZONE_ID}/dns_records?"
 RECORD = f"/client/v4/zones/{ZONE_ID}/dns_records"
+LISTING = f"{RECORD}?name={HOST}"  # only the wanted name is listed
 
 
 def rid(n: int) -> str:
@@ -75,13 +76,19 @@ def test_empty_zone_present_creates(qov, zone):
     outcome = ensure(qov, zone, "A", HOST, "192.0.2.1", False, 300)
     assert writes(zone) == [("POST", "", body("A", "192.0.2.1", proxied=False))]
     assert outcome.value[0] == 200 and json.loads(outcome.value[1])["result"]["content"] == "192.0.2.1"
-    assert [e.path for e in zone.journal][0] == LISTING  # one unfiltered listing
+    assert [e.path for e in zone.journal][0] == LISTING
 
 
-def test_empty_zone_absent_reports_not_found(qov, zone):
+@pytest.mark.parametrize("others, message", [
+    (0, f"Record not found: {HOST}, A, 192.0.2.1, 1"),
+    (1, f"Nothing to do, Record not found: {HOST}, A, 192.0.2.1, 1"),
+], ids=["empty zone", "zone without the name"])
+def test_absent_name_reports_not_found(qov, zone, others, message):
+    for n in range(others):
+        zone.add_record(ZONE_ID, "A", "other.example.com", "192.0.2.1", id=rid(n + 1))
     outcome = ensure(qov, zone, "A", HOST, "192.0.2.1", True, 300, False)
-    assert outcome.value == ("404", f"Record not found: {HOST}, A, 192.0.2.1, 1")
-    assert writes(zone) == []
+    assert outcome.value == ("404", message)
+    assert [e.path for e in zone.journal] == [LISTING, f"{RECORD}?per_page=1"]
 
 
 def test_exact_match_present_returns_the_listing_unchanged(qov, zone):
@@ -110,8 +117,19 @@ def test_differing_record_is_updated_in_place(qov, zone):
     seed(zone, ("A", "192.0.2.1"))
     outcome = ensure(qov, zone, "A", HOST, "192.0.2.9", True, 300, True, False)
     assert ensure_lines(outcome) == [f"record found content or proxy not the same: {rid(1)} {HOST}, A, 192.0.2.1, 0"]
-    assert writes(zone) == [("PUT", rid(1), body("A", "192.0.2.9", proxied=True))]
+    assert writes(zone) == [("PATCH", rid(1), body("A", "192.0.2.9", proxied=True))]
     assert outcome.value[0] == 200 and contents(zone) == [("A", "192.0.2.9")]
+
+
+def test_an_update_keeps_comment_and_tags(qov, zone):
+    seed(zone, ("A", "192.0.2.1"))
+    annotate = urllib.request.Request(f"{RECORD.replace('/client/v4', zone.api_url, 1)}/{rid(1)}", method="PATCH",
+                                      data=json.dumps({"comment": "router", "tags": ["home:1"]}).encode(),
+                                      headers={"Authorization": f"Bearer {TOKEN}"})
+    urllib.request.urlopen(annotate).close()
+    ensure(qov, zone, "A", HOST, "192.0.2.9", False, 300)
+    record = zone.records(ZONE_ID)[0]
+    assert (record["content"], record["comment"], record["tags"]) == ("192.0.2.9", "router", ["home:1"])
 
 
 def test_proxied_aaaa_converges(qov, zone):
@@ -176,10 +194,10 @@ def test_mx_of_the_same_priority_without_replace_is_reported_found(qov, zone):
 def test_mx_replace_updates_with_the_whole_wanted_content(qov, zone):
     seed(zone, ("MX", "old.example.com", {"priority": 10}))
     ensure(qov, zone, "MX", HOST, "mail.example.com|20", False, 300)
-    assert writes(zone) == [("PUT", rid(1), body("MX", "mail.example.com", priority=20))]
+    assert writes(zone) == [("PATCH", rid(1), body("MX", "mail.example.com", priority=20))]
 
 
-@pytest.mark.parametrize("listed, wanted, content", [("A", "AAAA", "2001:db8::1"), ("CNAME", "A", "192.0.2.1")])
+@pytest.mark.parametrize("listed, wanted, content", [("AAAA", "CNAME", "t.example.com"), ("CNAME", "A", "192.0.2.1")])
 def test_conflicting_exclusive_type_is_replaced(qov, zone, listed, wanted, content):
     seed(zone, (listed, {"A": "192.0.2.7", "AAAA": "2001:db8::7", "CNAME": "x.example.com"}[listed]))
     outcome = ensure(qov, zone, wanted, HOST, content, False, 300)
@@ -196,22 +214,54 @@ def test_absent_never_writes_a_different_record(qov, zone):
 
 
 def test_record_on_a_later_page_decides(qov, zone):
-    for n in range(1, 251):  # three pages of 100
-        zone.add_record(ZONE_ID, "A", f"n{n}.example.com", "192.0.2.1", id=rid(n))
+    for n in range(1, 251):  # three pages of 100 under the name
+        zone.add_record(ZONE_ID, "TXT", HOST, f"t{n}", id=rid(n))
     zone.add_record(ZONE_ID, "A", HOST, "192.0.2.1", id=rid(999))
     outcome = ensure(qov, zone, "A", HOST, "192.0.2.1", False, 300, False)
-    assert [e.path for e in zone.journal] == [LISTING, f"{RECORD}?page=2", f"{RECORD}?page=3",
+    assert [e.path for e in zone.journal] == [LISTING, f"{LISTING}&page=2", f"{LISTING}&page=3",
                                              f"{RECORD}/{rid(999)}"]
-    assert outcome.value[0] == 200 and contents(zone) == []
+    assert outcome.value[0] == 200 and len(contents(zone)) == 250 and ("A", "192.0.2.1") not in contents(zone)
 
 
-def test_the_listing_response_of_a_later_page_is_returned(qov, zone):
-    for n in range(1, 101):
-        zone.add_record(ZONE_ID, "A", f"n{n}.example.com", "192.0.2.1", id=rid(n))
+def test_no_page_is_read_after_a_match(qov, zone):
     zone.add_record(ZONE_ID, "A", HOST, "192.0.2.1", id=rid(999))
+    for n in range(1, 151):
+        zone.add_record(ZONE_ID, "TXT", HOST, f"t{n}", id=rid(n))
     outcome = ensure(qov, zone, "A", HOST, "192.0.2.1", False, 300)
-    assert json.loads(outcome.value[1])["result_info"]["page"] == 2
-    assert writes(zone) == []
+    assert [e.path for e in zone.journal] == [LISTING]
+    assert json.loads(outcome.value[1])["result_info"]["page"] == 1
+
+
+def test_dual_stack_host_in_a_large_zone_converges(qov, zone):
+    for n in range(3000):
+        zone.add_record(ZONE_ID, "A", f"n{n}.example.com", "192.0.2.1", id=rid(n + 1))
+    outcome = qov("""
+        c = Cloudflare(api_token=TOKEN, api_url=URL)
+        c.zone, c.zone_id = ZONE, ZONE_ID
+        result = [c.dns_ensured_record(ZONE, kind, name, address, False, 300)[0]
+                  for name in ("Home.example.com", "home.example.com.", "home")   # as the service stores it
+                  for kind, address in (("A", "192.0.2.5"), ("AAAA", "2001:db8::5"))]
+        """, TOKEN=TOKEN, URL=zone.api_url, ZONE=ZONE, ZONE_ID=ZONE_ID)
+    assert outcome.value == [200] * 6
+    listing = f"{RECORD}?name=home.example.com"
+    expected = [("GET", listing), ("POST", RECORD)] * 2 + [("GET", listing)] * 4  # one filtered GET, then writes
+    assert [(e.method, e.path) for e in zone.journal] == expected
+    assert sorted((r["type"], r["content"]) for r in zone.records(ZONE_ID) if r["name"] == "home.example.com") == [
+        ("A", "192.0.2.5"), ("AAAA", "2001:db8::5")]
+
+
+def test_acme_challenges_of_one_name_set_twice_and_cleaned_one_by_one(qov, zone):
+    outcome = qov("""
+        c = Cloudflare(api_token=TOKEN, api_url=URL)
+        c.zone, c.zone_id = ZONE, ZONE_ID
+        def ensure(value, present):
+            return c.dns_ensured_record(ZONE, "TXT", HOST, value, False, 120, present, False)[0]
+        result = [ensure(value, True) for value in ("token-a", "token-b", "token-a", "token-b")]
+        result.append(ensure("token-a", False))
+        """, TOKEN=TOKEN, URL=zone.api_url, ZONE=ZONE, ZONE_ID=ZONE_ID, HOST=HOST)
+    assert outcome.value == [200] * 5
+    assert [w[0] for w in writes(zone)] == ["POST", "POST", "DELETE"]
+    assert contents(zone) == [("TXT", "token-b")]
 
 
 def listing_of(*records, **info):
@@ -243,7 +293,7 @@ def test_page_count_of_the_largest_total_count_does_not_overflow(qov, zone):
     zone.reply_with(200, listing_of((rid(1), "TXT", "t"), total_count=2**63 - 1, per_page=2**62))
     zone.reply_with(200, listing_of((rid(2), "AAAA", "2001:db8::1")))
     outcome = ensure(qov, zone, "AAAA", HOST, "2001:db8::1", False, 300)
-    assert [e.path for e in zone.journal] == [LISTING, f"{RECORD}?page=2"]
+    assert [e.path for e in zone.journal] == [LISTING, f"{LISTING}&page=2"]
     assert json.loads(outcome.value[1])["result"][0]["id"] == rid(2)  # page 2, as listed
 
 
@@ -290,7 +340,7 @@ def test_records_without_text_members_or_an_addressable_id_are_skipped(qov, zone
               {"id": rid(3), "name": HOST, "type": "A", "content": "192.0.2.3"}]
     zone.reply_with(200, {"success": True, "errors": [], "messages": [], "result": listed})
     ensure(qov, zone, "A", HOST, "192.0.2.9", False, 300)
-    assert [w[:2] for w in writes(zone)] == [("PUT", rid(3))]
+    assert [w[:2] for w in writes(zone)] == [("PATCH", rid(3))]
 
 
 def test_zone_id_is_required_first(qov, zone):
@@ -392,8 +442,8 @@ def test_exit_with_calls_in_flight_and_a_finalizer_that_releases_the_lock(qov, g
     # scenario has ended; while the interpreter shuts down, a finalizer sleeps
     # with the lock released, so the waiting threads come back into a
     # finalizing interpreter and are ended there.
-    for n in range(1, 102):  # two pages of 100
-        gated.add_record(ZONE_ID, "A", f"n{n}.example.com", "192.0.2.1", id=rid(n))
+    for n in range(1, 102):  # two pages of 100 under the name
+        gated.add_record(ZONE_ID, "TXT", HOST, f"t{n}", id=rid(n))
     gated.hold("page=2", until="never", timeout=0.6)
     gated.hold("name=" + OTHER_ZONE, until="never", timeout=0.6)
     qov("""

@@ -123,6 +123,12 @@ def test_ddns_update_creates_keeps_updates_and_alerts(sandbox):
     assert sandbox.records(ZONE_COM, name) == [("A", "198.51.100.9")]
     assert alerts()[-1] == "DDNS: A home.example.com now points to 198.51.100.9"
 
+    for _ in range(2):  # a dual-stack host keeps both records; the second run writes nothing
+        done = sandbox.run("ddns_update.py", "Home.Example.com.", "198.51.100.9", "2001:db8::9")
+        assert done.returncode == 0, done.stderr
+    assert sandbox.records(ZONE_COM, name) == [("A", "198.51.100.9"), ("AAAA", "2001:db8::9")]
+    assert "is already 2001:db8::9" in done.stdout and len(alerts()) == 3
+
 
 def test_ddns_update_reports_a_name_outside_every_zone(sandbox):
     done = sandbox.run("ddns_update.py", "home.example.net", "203.0.113.7")
@@ -140,6 +146,10 @@ def test_acme_hook_sets_and_cleans_only_its_own_value(sandbox):
         done = sandbox.run("acme_dns01_hook.py", "set", CERTBOT_VALIDATION=value, **env)
         assert done.returncode == 0, done.stdout + done.stderr
     assert sandbox.records(ZONE_ORG, name) == sorted([seeded, ("TXT", "challenge-one"), ("TXT", "challenge-two")])
+
+    done = sandbox.run("acme_dns01_hook.py", "set", CERTBOT_VALIDATION="challenge-one", **env)  # a rerun
+    assert done.returncode == 0 and "already published" in done.stdout, done.stdout + done.stderr
+    assert len(sandbox.records(ZONE_ORG, name)) == 3
 
     # Without an argument the hook cleans up when certbot passes the auth output.
     done = sandbox.run("acme_dns01_hook.py", CERTBOT_VALIDATION="challenge-one", CERTBOT_AUTH_OUTPUT="", **env)

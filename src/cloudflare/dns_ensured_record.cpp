@@ -1,7 +1,8 @@
 // dns_ensured_record: brings one DNS record into the wanted state in one call.
-// The listing is read page by page and planned as it comes; the plan is then
-// performed. No interpreter object lives across a request: a thread ended
-// while it waits (at interpreter shutdown) unwinds through plain C++ values.
+// The records of the wanted name are listed page by page and planned as they
+// come; once the plan is final it is performed. No interpreter object lives
+// across a request: a thread ended while it waits (at interpreter shutdown)
+// unwinds through plain C++ values.
 #include <optional>
 #include <string>
 #include <utility>
@@ -11,45 +12,75 @@
 #include "cloudflare/listed_records.hpp"
 #include "cloudflare/reconciliation_plan.hpp"
 #include "cloudflare/record_body.hpp"
+#include "cloudflare/record_name.hpp"
 #include "cloudflare/request.hpp"
 #include "cloudflare/zone_path.hpp"
 #include "common/trace_writer.hpp"
 
 namespace {
 
+struct FetchedPage {
+    HttpResult response;
+    ListingPage page;
+};
+
+// One page of a record listing. Null with an exception set when memory runs
+// out or a signal handler raised (Ctrl-C).
+std::optional<FetchedPage> fetch_page(const CloudflareCall& call, const std::string& suffix) {
+    std::optional<HttpResult> response = request(call, "GET", zone_scoped_path(call.zone_id, suffix), std::nullopt);
+    if (!response) return std::nullopt;
+    std::optional<std::string> text = lenient_utf8(response->body);
+    if (!text) return std::nullopt;
+    ListingPage page = read_listing_page(text->c_str());
+    return FetchedPage{std::move(*response), std::move(page)};
+}
+
 struct ReadListing {
     std::optional<HttpResult> unscannable;  // a page without a "result" array: the call's result, unchanged
     Plan plan;
-    std::optional<HttpResult> deciding_page;  // the page of the record the plan ends on; no other page is kept
+    std::optional<HttpResult> deciding_page;  // the page of the record that settled the plan; no other is kept
 };
 
-// Fetches every page the first one announces and plans over their records as
-// they arrive. Null with an exception set when memory runs out or a signal
-// handler raised (Ctrl-C).
-std::optional<ReadListing> read_listing(const CloudflareCall& call, const WantedRecord& wanted, EnsureFlags flags) {
-    ReconciliationPlanner planner(wanted, flags);
+// Lists the records of the wanted name only, so the cost does not grow with
+// the zone, and plans over them as they arrive. A further page is read only
+// while the plan can still change. An empty listing with `present` false
+// takes one more request, of one record of the whole zone, to tell an empty
+// zone from one without the name. Null with an exception set when memory runs
+// out or a signal handler raised (Ctrl-C).
+std::optional<ReadListing> read_listing(const CloudflareCall& call, const WantedRecord& wanted, EnsureFlags flags,
+                                        std::string_view domain) {
+    ReconciliationPlanner planner(wanted, flags, domain);
+    std::optional<std::string> name =
+        escaped_query_value(canonical_record_name(wanted.name, canonical_zone_name(domain)));
+    if (!name) return std::nullopt;
+    const std::string listing = "/dns_records?name=" + *name;
     ReadListing read;
     std::size_t listed = 0;
     std::int64_t pages = 1;
-    for (std::int64_t number = 1; number <= pages; ++number) {
-        const std::string suffix = number == 1 ? "/dns_records?" : "/dns_records?page=" + std::to_string(number);
-        std::optional<HttpResult> response = request(call, "GET", zone_scoped_path(call.zone_id, suffix), std::nullopt);
-        if (!response) return std::nullopt;
-        std::optional<std::string> text = lenient_utf8(response->body);
-        if (!text) return std::nullopt;
-        const ListingPage page = read_listing_page(text->c_str());
-        if (!page.scannable) {
-            read.unscannable = std::move(*response);
+    for (std::int64_t number = 1; number <= pages && !planner.settled(); ++number) {
+        std::optional<FetchedPage> fetched =
+            fetch_page(call, number == 1 ? listing : listing + "&page=" + std::to_string(number));
+        if (!fetched) return std::nullopt;
+        if (!fetched->page.scannable) {
+            read.unscannable = std::move(fetched->response);
             return read;
         }
-        if (number == 1) pages = page.announced_pages;
-        listed += page.listed;
-        if (!planner.decided()) {
-            for (const ListedRecord& record : page.records) planner.consider(record);
-            if (planner.decided()) read.deciding_page = std::move(*response);
-        }
+        if (number == 1) pages = fetched->page.announced_pages;
+        listed += fetched->page.listed;
+        for (const ListedRecord& record : fetched->page.records) planner.consider(record);
+        if (planner.settled()) read.deciding_page = std::move(fetched->response);
     }
-    read.plan = std::move(planner).finish(listed == 0);
+    bool zone_empty = false;
+    if (!flags.present && listed == 0) {
+        std::optional<FetchedPage> probe = fetch_page(call, "/dns_records?per_page=1");
+        if (!probe) return std::nullopt;
+        if (!probe->page.scannable) {
+            read.unscannable = std::move(probe->response);
+            return read;
+        }
+        zone_empty = probe->page.listed == 0;
+    }
+    read.plan = std::move(planner).finish(zone_empty);
     return read;
 }
 
@@ -101,7 +132,8 @@ std::optional<Outcome> perform_plan(const CloudflareCall& call, const WantedReco
                 written = request(call, "DELETE", record_path(call.zone_id, step.record.id), std::nullopt);
                 break;
             case Action::update:
-                written = request(call, "PUT", record_path(call.zone_id, step.record.id), body);
+                // PATCH, not PUT: the record's comment, tags and settings are not the call's to erase.
+                written = request(call, "PATCH", record_path(call.zone_id, step.record.id), body);
                 break;
             case Action::create:
                 written = request(call, "POST", zone_scoped_path(call.zone_id, "/dns_records"), body);
@@ -182,7 +214,7 @@ PyObject* Cloudflare_ensure_dns_record(PyObject* object, PyObject* args, PyObjec
         if (PyErr_ExceptionMatches(PyExc_TypeError)) PyErr_Format(PyExc_TypeError, "Domain not found: %s", domain);
         return nullptr;
     }
-    std::optional<ReadListing> read = read_listing(*call, wanted, flags);
+    std::optional<ReadListing> read = read_listing(*call, wanted, flags, domain);
     if (!read) return nullptr;
     if (read->unscannable) return response_tuple(*read->unscannable).release();
     std::optional<Outcome> outcome = perform_plan(*call, wanted, *read);

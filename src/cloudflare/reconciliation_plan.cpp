@@ -1,20 +1,89 @@
 #include "cloudflare/reconciliation_plan.hpp"
 
+#include <algorithm>
+#include <iterator>
 #include <string_view>
 #include <utility>
 
 #include "cloudflare/mx_content.hpp"
+#include "cloudflare/record_name.hpp"
 #include "cloudflare/txt_content.hpp"
 
 namespace {
 
-// A, AAAA and CNAME records of one name exclude each other.
-bool is_exclusive_type(std::string_view type) { return type == "A" || type == "AAAA" || type == "CNAME"; }
+// What a listed record of the wanted name is to the wanted record.
+enum class Seen {
+    match,      // the wanted type and content (MX: host; TXT: its strings), and when present, its proxied flag
+    differs,    // the wanted type, but not a match
+    conflict,   // a CNAME where A or AAAA is wanted, or the reverse: one name cannot hold both
+    unrelated,  // any other type, A beside AAAA among them
+};
+
+enum class Flag { no, yes, any };
+enum class Kind { txt, mx, any_type };  // of the wanted type
+
+// What the row does with the record.
+enum class Move { skip, drop, drop_then_create, update, create, listing, found };
+
+// What the row leaves of the scan.
+enum class Then {
+    scan_on,       // later records decide
+    unless_match,  // the row's step stands unless a later record of the name and type matches
+    settles,       // nothing later changes the plan
+};
+
+struct DecisionRow {
+    Seen seen;
+    Flag present;
+    Flag replace;
+    Kind type;
+    Flag same_priority;  // of a differing MX record and the wanted one
+    StepTrace trace;
+    Move move;
+    Then then;
+};
+
+using enum Seen;
+using enum Flag;
+using enum Kind;
+using enum Move;
+using enum Then;
+
+// The first row that fits a listed record of the wanted name says what it
+// means: "present" and "replace" are the call's flags, "type" the wanted type.
+constexpr DecisionRow kDecisionTable[] = {
+    // seen     present  replace  type      priority  trace                    move              then
+    {match,     no,      any,     any_type, any,      StepTrace::found_delete, drop,             settles},
+    {match,     yes,     any,     any_type, any,      StepTrace::none,         listing,          settles},
+    {differs,   any,     yes,     txt,      any,      StepTrace::differs,      drop,             scan_on},
+    {differs,   no,      any,     any_type, any,      StepTrace::none,         skip,             scan_on},
+    {differs,   yes,     yes,     any_type, any,      StepTrace::differs,      update,           unless_match},
+    {differs,   yes,     no,      txt,      any,      StepTrace::differs,      create,           unless_match},
+    {differs,   yes,     no,      mx,       yes,      StepTrace::differs,      found,            settles},
+    {differs,   yes,     no,      mx,       no,       StepTrace::differs,      create,           unless_match},
+    {differs,   yes,     no,      any_type, any,      StepTrace::differs,      update,           unless_match},
+    {conflict,  yes,     any,     any_type, any,      StepTrace::conflict,     drop_then_create, settles},
+    {conflict,  no,      any,     any_type, any,      StepTrace::none,         skip,             scan_on},
+    {unrelated, any,     any,     any_type, any,      StepTrace::none,         skip,             scan_on},
+};
+
+bool fits(Flag flag, bool value) { return flag == any || (flag == yes) == value; }
+
+bool fits(Kind kind, std::string_view type) {
+    return kind == any_type || (kind == txt && type == "TXT") || (kind == mx && type == "MX");
+}
+
+bool address_type(std::string_view type) { return type == "A" || type == "AAAA"; }
+
+bool conflicting_types(std::string_view a, std::string_view b) {
+    return (a == "CNAME" && address_type(b)) || (address_type(a) && b == "CNAME");
+}
 
 }  // namespace
 
-ReconciliationPlanner::ReconciliationPlanner(WantedRecord wanted, EnsureFlags flags)
-    : wanted_(std::move(wanted)), flags_(flags) {
+ReconciliationPlanner::ReconciliationPlanner(WantedRecord wanted, EnsureFlags flags, std::string_view zone)
+    : wanted_(std::move(wanted)), flags_(flags), canonical_zone_(canonical_zone_name(zone)) {
+    canonical_name_ = canonical_record_name(wanted_.name, canonical_zone_);
     if (wanted_.type == "MX") {
         MxContent mx = split_mx_content(wanted_.content);
         mx_host_ = std::move(mx.host);
@@ -25,9 +94,9 @@ ReconciliationPlanner::ReconciliationPlanner(WantedRecord wanted, EnsureFlags fl
 }
 
 void ReconciliationPlanner::consider(const ListedRecord& record) {
-    if (decided_ || record.name != wanted_.name) return;
+    if (settled_ || canonical_record_name(record.name, canonical_zone_) != canonical_name_) return;
+    Seen seen = unrelated;
     if (record.type == wanted_.type) {
-        // MX records match on the host alone; TXT contents as the strings they stand for.
         bool matches;
         if (wanted_.type == "MX") {
             matches = record.content == mx_host_;
@@ -36,47 +105,58 @@ void ReconciliationPlanner::consider(const ListedRecord& record) {
         } else {
             matches = record.content == wanted_.content;
         }
-        if (matches && !flags_.present) {
-            steps_.push_back({Action::remove, StepTrace::found_delete, record});
-            decided_ = true;
-        } else if (matches && record.proxied == wanted_.proxied) {
-            steps_.push_back({Action::return_listing, StepTrace::none, record});
-            decided_ = true;
-        } else if (flags_.present || (flags_.replace && wanted_.type == "TXT")) {
-            // Asked for absence, a different record of the name is left alone,
-            // except the other values of a TXT name under replace.
-            settle_differing(record);
-        }
-        return;
+        // Asked for absence, a record of the wanted content goes whatever its proxied flag.
+        seen = matches && (!flags_.present || record.proxied == wanted_.proxied) ? match : differs;
+    } else if (conflicting_types(record.type, wanted_.type)) {
+        seen = conflict;
     }
-    // Absence of the wanted record does not touch another one.
-    if (flags_.present && is_exclusive_type(record.type) && is_exclusive_type(wanted_.type)) {
-        steps_.push_back({Action::remove, StepTrace::conflict, record});
-        steps_.push_back({Action::create});
-        decided_ = true;
-    }
-}
+    // A step left waiting gives way to a match only.
+    if (waiting_ && seen != match) return;
 
-// A record of the wanted name and type whose content or proxied flag is not the wanted one.
-void ReconciliationPlanner::settle_differing(const ListedRecord& record) {
-    const bool txt = wanted_.type == "TXT";
-    if (flags_.replace && txt) {
-        steps_.push_back({Action::remove, StepTrace::differs, record});  // and the scan goes on
+    const auto row = std::find_if(std::begin(kDecisionTable), std::end(kDecisionTable), [&](const DecisionRow& r) {
+        return r.seen == seen && fits(r.present, flags_.present) && fits(r.replace, flags_.replace) &&
+               fits(r.type, wanted_.type) && fits(r.same_priority, record.priority == mx_priority_);
+    });
+    if (row == std::end(kDecisionTable)) return;
+
+    Plan steps;
+    switch (row->move) {
+        case skip:
+            return;
+        case drop:
+            steps.push_back({Action::remove, row->trace, record});
+            break;
+        case drop_then_create:
+            steps.push_back({Action::remove, row->trace, record});
+            steps.push_back({Action::create});
+            break;
+        case update:
+            steps.push_back({Action::update, row->trace, record});
+            break;
+        case create:
+            steps.push_back({Action::create, row->trace, record});
+            break;
+        case listing:
+            steps.push_back({Action::return_listing, row->trace, record});
+            break;
+        case found:
+            steps.push_back({Action::return_found, row->trace, record});
+            break;
+    }
+    if (row->then == unless_match) {
+        waiting_ = std::move(steps.front());
         return;
     }
-    decided_ = true;
-    if (!flags_.replace && wanted_.type == "MX" && record.priority == mx_priority_) {
-        steps_.push_back({Action::return_found, StepTrace::differs, record});
-    } else if (!flags_.replace && (txt || wanted_.type == "MX")) {
-        steps_.push_back({Action::create, StepTrace::differs, record});
-    } else {
-        steps_.push_back({Action::update, StepTrace::differs, record});
-    }
+    waiting_.reset();
+    std::move(steps.begin(), steps.end(), std::back_inserter(steps_));
+    settled_ = row->then == settles;
 }
 
 Plan ReconciliationPlanner::finish(bool zone_empty) && {
-    if (!decided_) {
-        if (flags_.present) {
+    if (!settled_) {
+        if (waiting_) {
+            steps_.push_back(std::move(*waiting_));
+        } else if (flags_.present) {
             steps_.push_back({Action::create});
         } else {
             steps_.push_back({Action::return_not_found, StepTrace::none, {},
@@ -86,9 +166,9 @@ Plan ReconciliationPlanner::finish(bool zone_empty) && {
     return std::move(steps_);
 }
 
-Plan plan_reconciliation(const WantedRecord& wanted, EnsureFlags flags, const std::vector<ListedRecord>& records,
-                         bool zone_empty) {
-    ReconciliationPlanner planner(wanted, flags);
+Plan plan_reconciliation(const WantedRecord& wanted, EnsureFlags flags, std::string_view zone,
+                         const std::vector<ListedRecord>& records, bool zone_empty) {
+    ReconciliationPlanner planner(wanted, flags, zone);
     for (const ListedRecord& record : records) planner.consider(record);
     return std::move(planner).finish(zone_empty);
 }

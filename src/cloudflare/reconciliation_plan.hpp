@@ -4,14 +4,16 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cloudflare/listed_records.hpp"
 
 struct WantedRecord {
     std::string type;
-    std::string name;
+    std::string name;     // as the script gave it: sent so, compared in canonical form
     std::string content;  // for "MX" a host and a priority joined by "|"
     bool proxied = false;  // always false for "TXT"
     std::int32_t ttl = 1;
@@ -24,7 +26,7 @@ struct EnsureFlags {
 
 enum class Action {
     remove,            // delete `record`
-    update,            // put the wanted record in place of `record`
+    update,            // write the wanted record over `record`
     create,            // create the wanted record
     return_listing,    // return the listing page that holds `record`, unchanged
     return_found,      // return the "Record found" pair of `record`
@@ -49,29 +51,37 @@ struct PlanStep {
 // last one gives the method's result.
 using Plan = std::vector<PlanStep>;
 
-// Fed the listed records one by one, in listing order; the first record of the
-// wanted name that decides ends the scan, and later records are not looked at.
+// Fed the listed records one by one, in listing order. The decision table
+// (reconciliation_plan.cpp) says what each record of the wanted name means;
+// records of other names are skipped.
 class ReconciliationPlanner {
 public:
-    ReconciliationPlanner(WantedRecord wanted, EnsureFlags flags);
+    // `zone` is the domain of the zone, as the script gave it; names compare
+    // in the canonical form the service stores them in.
+    ReconciliationPlanner(WantedRecord wanted, EnsureFlags flags, std::string_view zone);
 
     void consider(const ListedRecord& record);
-    bool decided() const { return decided_; }
-    // The plan; when no record decided, it ends in a create or a not-found
-    // (`zone_empty`: the listing had no records at all).
+    // True once no later record can change the plan: a match or a conflict
+    // decided. A differing record that would be updated or created beside is
+    // not final, since a later record of the name and type may match it.
+    bool settled() const { return settled_; }
+    // The plan. When no record decided it ends in the step a differing record
+    // left waiting, or else in a create or a not-found (`zone_empty`: the zone
+    // has no records at all).
     Plan finish(bool zone_empty) &&;
 
 private:
-    void settle_differing(const ListedRecord& record);
-
     WantedRecord wanted_;
     EnsureFlags flags_;
+    std::string canonical_zone_;
+    std::string canonical_name_;
     std::string mx_host_;           // of the wanted content, for "MX"
     std::int32_t mx_priority_ = 0;  // likewise
     std::string txt_value_;         // of the wanted content, for "TXT"
     Plan steps_;
-    bool decided_ = false;
+    std::optional<PlanStep> waiting_;  // a differing record's step, until a match or the end of the listing
+    bool settled_ = false;
 };
 
-Plan plan_reconciliation(const WantedRecord& wanted, EnsureFlags flags, const std::vector<ListedRecord>& records,
-                         bool zone_empty);
+Plan plan_reconciliation(const WantedRecord& wanted, EnsureFlags flags, std::string_view zone,
+                         const std::vector<ListedRecord>& records, bool zone_empty);

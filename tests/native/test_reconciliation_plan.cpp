@@ -1,6 +1,6 @@
 // The decision of dns_ensured_record as a table: wanted record, flags and
-// listed records in, the planned steps out. Also the TXT character-string
-// rule and the reading of one listing page.
+// listed records in, the planned steps out. Also canonical record names, the
+// TXT character-string rule and the reading of one listing page.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -10,10 +10,12 @@
 
 #include "cloudflare/listed_records.hpp"
 #include "cloudflare/reconciliation_plan.hpp"
+#include "cloudflare/record_name.hpp"
 #include "cloudflare/txt_content.hpp"
 
 namespace {
 
+constexpr const char* Z = "example.com";
 constexpr const char* H = "h.example.com";
 
 ListedRecord listed(const char* id, const char* type, const char* content, bool proxied = false,
@@ -58,8 +60,8 @@ constexpr EnsureFlags kPresentKeep{true, false};
 constexpr EnsureFlags kAbsent{false, true};
 constexpr EnsureFlags kAbsentKeep{false, false};
 
-WantedRecord want(const char* type, const char* content, bool proxied = false) {
-    return {type, H, content, proxied, 300};
+WantedRecord want(const char* type, const char* content, bool proxied = false, const char* name = H) {
+    return {type, name, content, proxied, 300};
 }
 
 const PlanCase kPlanCases[] = {
@@ -75,13 +77,38 @@ const PlanCase kPlanCases[] = {
      {listed("r1", "A", "192.0.2.1")}, {update("r1")}},
     {"proxied alone differs: updated", want("A", "192.0.2.1", false), kPresent,
      {listed("r1", "A", "192.0.2.1", true)}, {update("r1")}},
-    {"the first record of the name decides", want("A", "192.0.2.2"), kPresent,
-     {listed("r1", "A", "192.0.2.1"), listed("r2", "A", "192.0.2.2")}, {update("r1")}},
     {"other names are skipped", want("A", "192.0.2.1"), kPresent,
      {listed("r1", "A", "192.0.2.9", false, 0, "other.example.com"), listed("r2", "A", "192.0.2.1")},
      {listing("r2")}},
-    {"a name in other letter case is not the record", want("A", "192.0.2.1"), kPresent,
-     {listed("r1", "A", "192.0.2.1", false, 0, "H.example.com")}, {kCreate}},
+    // Names compare as the service stores them: lower case, no trailing dot, relative to the zone.
+    {"a name in other letter case is the record", want("A", "192.0.2.1"), kPresent,
+     {listed("r1", "A", "192.0.2.1", false, 0, "H.Example.COM")}, {listing("r1")}},
+    {"a wanted name in capitals with a trailing dot", want("A", "192.0.2.1", false, "H.EXAMPLE.com."), kPresent,
+     {listed("r1", "A", "192.0.2.1")}, {listing("r1")}},
+    {"a relative wanted name", want("A", "192.0.2.1", false, "h"), kPresent, {listed("r1", "A", "192.0.2.1")},
+     {listing("r1")}},
+    {"@ is the apex", want("A", "192.0.2.1", false, "@"), kPresent,
+     {listed("r1", "A", "192.0.2.1", false, 0, H), listed("r2", "A", "192.0.2.1", false, 0, Z)}, {listing("r2")}},
+    {"a name beyond ASCII compares as given", want("A", "192.0.2.1", false, "\xc3\xa9.example.com"), kPresent,
+     {listed("r1", "A", "192.0.2.1", false, 0, "\xc3\x89.example.com")}, {kCreate}},
+    // A match decides before a record that differs, wherever it is listed.
+    {"replace: a match after a differing A", want("A", "192.0.2.2"), kPresent,
+     {listed("r1", "A", "192.0.2.1"), listed("r2", "A", "192.0.2.2")}, {listing("r2")}},
+    {"keep: a match after a differing A", want("A", "192.0.2.2"), kPresentKeep,
+     {listed("r1", "A", "192.0.2.1"), listed("r2", "A", "192.0.2.2")}, {listing("r2")}},
+    {"a match of content with another proxied does not decide", want("A", "192.0.2.2"), kPresent,
+     {listed("r1", "A", "192.0.2.1"), listed("r2", "A", "192.0.2.2", true)}, {update("r1")}},
+    {"a conflict after a differing record does not decide", want("A", "192.0.2.2"), kPresent,
+     {listed("r1", "A", "192.0.2.1"), listed("r2", "CNAME", "x.example.com")}, {update("r1")}},
+    {"keep: a TXT match after another value", want("TXT", "v"), kPresentKeep,
+     {listed("r1", "TXT", "u"), listed("r2", "TXT", "\"v\"")}, {listing("r2")}},
+    {"keep: an MX match after another host", want("MX", "mail.example.com|20"), kPresentKeep,
+     {listed("r1", "MX", "other.example.com", false, 30), listed("r2", "MX", "mail.example.com", false, 10)},
+     {listing("r2")}},
+    {"keep: an MX of the same priority decides before a later match", want("MX", "mail.example.com|20"),
+     kPresentKeep,
+     {listed("r1", "MX", "other.example.com", false, 20), listed("r2", "MX", "mail.example.com", false, 20)},
+     {found("r1")}},
     {"absent: a differing record stays", want("A", "192.0.2.9"), kAbsent, {listed("r1", "A", "192.0.2.1")},
      {kNotFound}},
     {"absent, keep: a differing record stays", want("A", "192.0.2.9"), kAbsentKeep,
@@ -91,10 +118,14 @@ const PlanCase kPlanCases[] = {
      {listed("r1", "AAAA", "2001:db8::1", true)}, {listing("r1")}},
     {"AAAA to be proxied: updated", want("AAAA", "2001:db8::1", true), kPresent,
      {listed("r1", "AAAA", "2001:db8::1", false)}, {update("r1")}},
-    // A, AAAA and CNAME exclude each other.
-    {"A where AAAA is wanted: deleted, then create", want("AAAA", "2001:db8::1"), kPresent,
-     {listed("r1", "A", "192.0.2.7")}, {delete_conflict("r1"), kCreate}},
-    {"AAAA where A is wanted", want("A", "192.0.2.1"), kPresent, {listed("r1", "AAAA", "2001:db8::7")},
+    // CNAME excludes A and AAAA; A and AAAA stand side by side.
+    {"A beside a wanted AAAA: no conflict", want("AAAA", "2001:db8::1"), kPresent,
+     {listed("r1", "A", "192.0.2.7")}, {kCreate}},
+    {"AAAA beside a wanted A: no conflict", want("A", "192.0.2.1"), kPresent, {listed("r1", "AAAA", "2001:db8::7")},
+     {kCreate}},
+    {"CNAME where AAAA is wanted", want("AAAA", "2001:db8::1"), kPresent, {listed("r1", "CNAME", "x.example.com")},
+     {delete_conflict("r1"), kCreate}},
+    {"AAAA where CNAME is wanted", want("CNAME", "t.example.com"), kPresent, {listed("r1", "AAAA", "2001:db8::7")},
      {delete_conflict("r1"), kCreate}},
     {"CNAME where A is wanted", want("A", "192.0.2.1"), kPresent, {listed("r1", "CNAME", "x.example.com")},
      {delete_conflict("r1"), kCreate}},
@@ -103,7 +134,7 @@ const PlanCase kPlanCases[] = {
     {"only the first conflicting record goes", want("CNAME", "t.example.com"), kPresent,
      {listed("r1", "A", "192.0.2.1"), listed("r2", "A", "192.0.2.2")}, {delete_conflict("r1"), kCreate}},
     {"absent: a conflicting record stays", want("AAAA", "2001:db8::1"), kAbsentKeep,
-     {listed("r1", "A", "192.0.2.1")}, {kNotFound}},
+     {listed("r1", "CNAME", "x.example.com")}, {kNotFound}},
     {"TXT beside A and CNAME: no conflict", want("TXT", "hello"), kPresent,
      {listed("r1", "A", "192.0.2.1"), listed("r2", "CNAME", "x.example.com")}, {kCreate}},
     {"MX beside A: no conflict", want("MX", "mail.example.com|5"), kPresent, {listed("r1", "A", "192.0.2.1")},
@@ -160,7 +191,7 @@ class PlanTest : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(PlanTest, StepsAreAsTheDecisionTableSays) {
     const PlanCase& c = GetParam();
-    const Plan plan = plan_reconciliation(c.wanted, c.flags, c.records, c.records.empty());
+    const Plan plan = plan_reconciliation(c.wanted, c.flags, Z, c.records, c.records.empty());
     std::vector<Expected> steps;
     for (const PlanStep& step : plan) steps.push_back({step.action, step.trace, step.record.id, step.not_found});
     EXPECT_EQ(steps, c.expected);
@@ -170,18 +201,45 @@ INSTANTIATE_TEST_SUITE_P(Decisions, PlanTest, ::testing::ValuesIn(kPlanCases));
 
 TEST(PlanTest, AStepCarriesTheWholeListedRecord) {
     const ListedRecord record = listed("r1", "MX", "other.example.com", true, 20);
-    const Plan plan = plan_reconciliation(want("MX", "mail.example.com|20", true), kPresentKeep, {record}, false);
+    const Plan plan = plan_reconciliation(want("MX", "mail.example.com|20", true), kPresentKeep, Z, {record}, false);
     ASSERT_EQ(plan.size(), 1U);
     EXPECT_EQ(plan[0].record, record);
 }
 
-TEST(PlanTest, RecordsAfterTheDecisionAreNotLookedAt) {
-    ReconciliationPlanner planner(want("A", "192.0.2.1"), kPresent);
-    planner.consider(listed("r1", "A", "192.0.2.1"));
-    ASSERT_TRUE(planner.decided());
-    planner.consider(listed("r2", "AAAA", "2001:db8::1"));
-    EXPECT_EQ(std::move(planner).finish(false).size(), 1U);
+TEST(PlanTest, OnlyAMatchOrAConflictSettlesThePlan) {
+    ReconciliationPlanner planner(want("A", "192.0.2.1"), kPresent, Z);
+    planner.consider(listed("r1", "A", "192.0.2.9"));
+    EXPECT_FALSE(planner.settled());  // a later record may still match
+    planner.consider(listed("r2", "A", "192.0.2.1"));
+    ASSERT_TRUE(planner.settled());
+    planner.consider(listed("r3", "CNAME", "x.example.com"));
+    const Plan expected{{Action::return_listing, StepTrace::none, listed("r2", "A", "192.0.2.1")}};
+    EXPECT_EQ(std::move(planner).finish(false), expected);
 }
+
+struct NameCase {
+    const char* name;
+    const char* canonical;
+};
+
+void PrintTo(const NameCase& c, std::ostream* out) { *out << c.name; }
+
+class RecordNameTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(RecordNameTest, NamesTakeTheFormTheServiceStores) {
+    EXPECT_EQ(canonical_record_name(GetParam().name, canonical_zone_name("Example.COM.")), GetParam().canonical);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, RecordNameTest,
+                         ::testing::Values(NameCase{"Case.example.com", "case.example.com"},
+                                           NameCase{"case.example.com.", "case.example.com"},
+                                           NameCase{"case", "case.example.com"},
+                                           NameCase{"@", "example.com"}, NameCase{"EXAMPLE.com", "example.com"},
+                                           NameCase{"a.b", "a.b.example.com"},
+                                           NameCase{"notexample.com", "notexample.com.example.com"},
+                                           NameCase{"case..", "case..example.com"},
+                                           NameCase{"\xc3\x89t\xc3\xa9.Example.com",
+                                                    "\xc3\x89t\xc3\xa9.Example.com"}));
 
 struct TxtCase {
     std::string content;
