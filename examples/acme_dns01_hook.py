@@ -21,17 +21,16 @@ real API), ACME_ZONE (default: found from the domain), ACME_PROPAGATION_SECONDS
 """
 from __future__ import annotations
 
-import json
 import os
 import sys
 import time
 
-import _qov
+import qov
 
 TTL = 120
 
 
-def find_zone(cf: _qov.Cloudflare, domain: str) -> str:
+def find_zone(cf: qov.Cloudflare, domain: str) -> str:
     """The longest parent domain of `domain` that the account has as a zone."""
     labels = domain.rstrip(".").split(".")
     for start in range(len(labels) - 1):
@@ -39,7 +38,7 @@ def find_zone(cf: _qov.Cloudflare, domain: str) -> str:
         try:
             cf.query(candidate)
             return candidate
-        except TypeError:  # "Domain not found: ..."
+        except qov.ZoneNotFoundError:  # a failed lookup raises qov.ZoneLookupError instead
             continue
     raise LookupError(f"no zone of this account holds {domain}")
 
@@ -55,7 +54,7 @@ def main() -> int:
     domain = os.environ["CERTBOT_DOMAIN"].removeprefix("*.").rstrip(".").lower()
     validation = os.environ["CERTBOT_VALIDATION"]
     name = f"_acme-challenge.{domain}"
-    cf = _qov.Cloudflare(api_token=os.environ["CLOUDFLARE_API_TOKEN"])
+    cf = qov.Cloudflare(api_token=os.environ["CLOUDFLARE_API_TOKEN"])
     if os.environ.get("CLOUDFLARE_API_URL"):
         cf.api_url = os.environ["CLOUDFLARE_API_URL"]
 
@@ -66,16 +65,15 @@ def main() -> int:
             cf.query(zone)
         # replace=False: other values under the name stay. present=False
         # deletes only a record holding exactly this value.
-        status, body = cf.dns_ensured_record(zone, "TXT", name, validation, False, TTL, present, False)
-    except Exception as error:  # no zone, or the lookup refused (its message is the service's answer)
+        result = cf.dns_ensured_record(zone, "TXT", name, validation, False, TTL, present, False)
+    except (LookupError, qov.Error) as error:  # no zone, or the lookup failed (network, token)
         print(f"acme: {error}", file=sys.stderr)
         return 1
-    if status == "404":  # clean, and the record was not there: nothing to do
+    if result.action == "absent":  # clean, and the record was not there: nothing to do
         print(f"acme: no TXT {name} with this challenge to remove")
         return 0
-    answer = json.loads(body)
-    if not answer.get("success"):
-        print(f"acme: the service refused: {status} {body}", file=sys.stderr)
+    if not result.ok:  # refused, or not delivered: the status and body say why
+        print(f"acme: the request failed: {result.status} {result.body}", file=sys.stderr)
         return 1
     print(f"acme: TXT {name} {'published' if present else 'removed'}")
     if present:
