@@ -34,7 +34,7 @@ def test_module_offers_exactly_its_classes():
 def test_type_names_and_method_tables(cls, name, methods):
     assert repr(cls) == f"<class '{name}'>"
     assert cls.__module__ == "qov"
-    assert [n for n, v in vars(cls).items() if type(v).__name__ == "method_descriptor" and n[0] != "_"] == methods
+    assert [n for n, v in vars(cls).items() if type(v).__name__ == "method_descriptor"] == methods
 
 
 @pytest.mark.parametrize("method, parameters", [
@@ -70,7 +70,7 @@ def test_constructors_show_their_keywords_and_help_their_meaning(cls, parameters
     import pydoc
     assert str(inspect.signature(cls)) == f"({parameters})"
     shown = pydoc.render_doc(cls, renderer=pydoc.plaintext)
-    assert f"{cls.__name__}({parameters})" in shown and "__init__(self, /, *args" not in shown
+    assert f"{cls.__name__}({parameters})" in shown
     settings = [name for name, value in vars(cls).items() if inspect.isdatadescriptor(value) and name[0] != "_"]
     assert settings and all(vars(cls)[name].__doc__ for name in settings)  # one line of meaning each
 

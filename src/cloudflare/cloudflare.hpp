@@ -34,17 +34,6 @@ PyObject* CloudflareObject_get_trace(PyObject* self, void* closure);
 int CloudflareObject_set_trace(PyObject* self, PyObject* value, void* closure);
 
 extern const char Cloudflare_doc[];
-inline constexpr char Cloudflare_init_doc[] =
-    "__init__($self, /, email='', account='', api_token='', proxy='', "
-    "api_url='https://api.cloudflare.com/client/v4', timeout=30, max_retries=2, *, trace=True)\n--\n\n"
-    "email, account: kept for the script; never sent\n"
-    "api_token: the API token, sent as a Bearer credential and masked in the trace\n"
-    "proxy: the proxy URL of every request; '' connects directly, whatever http_proxy says\n"
-    "api_url: the base URL every path is appended to\n"
-    "timeout: seconds one transfer may take, from connecting to the last byte; 0: no limit\n"
-    "max_retries: how often a 429, or a transient failure of a GET, PUT, PATCH or DELETE, is tried again\n"
-    "trace: where trace lines go: True, sys.stdout; False or None, nowhere; a text stream;\n"
-    "    or a logging.Logger (requests at DEBUG, waits at WARNING)";
 
 // Methods. Each reads its arguments by position or by the parameter names of
 // its doc string's first line (the __text_signature__ form help() and

@@ -20,14 +20,6 @@ struct DingTalkObject {
 inline DingTalkObject* as_dingtalk(PyObject* self) { return reinterpret_cast<DingTalkObject*>(self); }
 
 extern const char DingTalk_doc[];
-inline constexpr char DingTalk_init_doc[] =
-    "__init__($self, /, token='', secret='', timeout=30, per_minute=20, *, trace=True)\n--\n\n"
-    "token: the robot's access token, masked in the trace\n"
-    "secret: the robot's signing secret\n"
-    "timeout: seconds one transfer may take, from connecting to the last byte; 0: no limit\n"
-    "per_minute: sends per robot token in any 60 seconds within the process; 0: no pacing\n"
-    "trace: where trace lines go: True, sys.stdout; False or None, nowhere; a text stream;\n"
-    "    or a logging.Logger (requests at DEBUG, waits at WARNING)";
 
 // Object and lifecycle
 PyObject* DingTalk_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);

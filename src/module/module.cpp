@@ -88,23 +88,7 @@ constexpr PyMethodDef dingtalk_method(const char* name, const char* doc) {
     return method<DingTalkObject, F>(name, doc);
 }
 
-// __init__ of the type's dictionary, in place of the slot wrapper that
-// help() shows as (self, /, *args, **kwargs): the same initialisation, with
-// the keywords, their defaults and their meaning in its doc string.
-template <initproc Init>
-PyObject* init_method(PyObject* self, PyObject* args, PyObject* kwargs) {
-    if (Init(self, args, kwargs) < 0) return nullptr;
-    Py_RETURN_NONE;
-}
-
-template <initproc Init>
-constexpr PyMethodDef init(const char* doc) {
-    return {"__init__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(init_method<Init>)),
-            METH_VARARGS | METH_KEYWORDS | METH_COEXIST, doc};
-}
-
 PyMethodDef Cloudflare_methods[] = {
-    init<Cloudflare_init>(Cloudflare_init_doc),
     cloudflare_method<Cloudflare_fib>("fib", Cloudflare_fib_doc),
     cloudflare_method<Cloudflare_fputs>("fputs", Cloudflare_fputs_doc),
     cloudflare_method<Cloudflare_get>("get", Cloudflare_get_doc),
@@ -146,7 +130,6 @@ PyGetSetDef Cloudflare_getsetters[] = {
 };
 
 PyMethodDef DingTalk_methods[] = {
-    init<DingTalk_init>(DingTalk_init_doc),
     dingtalk_method<DingTalk_send_text>("send_text", DingTalk_send_text_doc),
     dingtalk_method<DingTalk_send_markdown>("send_markdown", DingTalk_send_markdown_doc),
     {nullptr, nullptr, 0, nullptr},
