@@ -13,10 +13,10 @@
 # neither can be combined with another such class as a base (a disjoint base).
 
 import logging
-from typing import Any, Generic, Literal, TypeVar, final
+from typing import Any, Generic, Literal, TypeAlias, TypeVar, final
 
 from _typeshed import SupportsWrite
-from typing_extensions import Self, TypeAlias, disjoint_base
+from typing_extensions import Self, disjoint_base
 
 # Where trace lines go: True, sys.stdout; False or None, nowhere; a text
 # stream; a logger (requests at DEBUG, retry and pacing waits at WARNING).
