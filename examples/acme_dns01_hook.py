@@ -22,17 +22,16 @@ real API), ACME_ZONE (default: found from the domain), ACME_PROPAGATION_SECONDS
 """
 from __future__ import annotations
 
-import json
 import os
 import sys
 import time
 
-import _qov
+import qov
 
 TTL = 120
 
 
-def find_zone(cf: _qov.Cloudflare, domain: str) -> str:
+def find_zone(cf: qov.Cloudflare, domain: str) -> str:
     """The longest parent domain of `domain` that the account has as a zone."""
     labels = domain.rstrip(".").split(".")
     for start in range(len(labels) - 1):
@@ -40,9 +39,18 @@ def find_zone(cf: _qov.Cloudflare, domain: str) -> str:
         try:
             cf.query(candidate)
             return candidate
-        except TypeError:  # "Domain not found: ..."
+        except qov.ZoneNotFoundError:  # a failed lookup raises qov.ZoneLookupError instead
             continue
     raise LookupError(f"no zone of this account holds {domain}")
+
+
+def refused_as_identical(result: qov.Response[int] | qov.Response[str]) -> bool:
+    """The service's 81058: this very record is there already (another run put it up meanwhile)."""
+    try:
+        errors = result.json().get("errors") or []
+    except (ValueError, AttributeError):  # not the service's JSON answer
+        return False
+    return any(isinstance(error, dict) and error.get("code") == 81058 for error in errors)
 
 
 def main() -> int:
@@ -56,7 +64,7 @@ def main() -> int:
     domain = os.environ["CERTBOT_DOMAIN"].removeprefix("*.").rstrip(".").lower()
     validation = os.environ["CERTBOT_VALIDATION"]
     name = f"_acme-challenge.{domain}"
-    cf = _qov.Cloudflare(api_token=os.environ["CLOUDFLARE_API_TOKEN"])
+    cf = qov.Cloudflare(api_token=os.environ["CLOUDFLARE_API_TOKEN"])
     if os.environ.get("CLOUDFLARE_API_URL"):
         cf.api_url = os.environ["CLOUDFLARE_API_URL"]
 
@@ -67,21 +75,18 @@ def main() -> int:
             cf.query(zone)
         # replace=False: other values under the name stay. present=False
         # deletes only a record holding exactly this value.
-        status, body = cf.dns_ensured_record(zone, "TXT", name, validation, False, TTL, present, False)
-    except Exception as error:  # no zone, or the lookup refused (its message is the service's answer)
+        result = cf.dns_ensured_record(zone, "TXT", name, validation, False, TTL, present, False)
+    except (LookupError, qov.Error) as error:  # no zone, or the lookup failed (network, token)
         print(f"acme: {error}", file=sys.stderr)
         return 1
-    if status == "404":  # clean, and the record was not there: nothing to do
+    if result.action == "absent":  # clean, and the record was not there: nothing to do
         print(f"acme: no TXT {name} with this challenge to remove")
         return 0
-    answer = json.loads(body)
-    already = present and isinstance(answer.get("result"), list)  # the listing: the value is there
-    # 81058: the service has this very record already (another run put it up meanwhile).
-    identical = any(error.get("code") == 81058 for error in answer.get("errors") or [])
-    if not answer.get("success") and not identical:
-        print(f"acme: the service refused: {status} {body}", file=sys.stderr)
+    already = present and (result.action == "unchanged" or refused_as_identical(result))
+    if not result.ok and not already:  # refused, or not delivered: the status and body say why
+        print(f"acme: the request failed: {result.status} {result.body}", file=sys.stderr)
         return 1
-    print(f"acme: TXT {name} {'already published' if already or identical else 'published' if present else 'removed'}")
+    print(f"acme: TXT {name} {'already published' if already else 'published' if present else 'removed'}")
     if present:
         time.sleep(float(os.environ.get("ACME_PROPAGATION_SECONDS", "20")))
     return 0

@@ -20,12 +20,11 @@ from __future__ import annotations
 
 import argparse
 import ipaddress
-import json
 import os
 import sys
 import urllib.request
 
-import _qov
+import qov
 
 LOOKUP_URL = "https://www.cloudflare.com/cdn-cgi/trace"
 
@@ -39,16 +38,17 @@ def discover_address(url: str) -> str:
     return text.strip()
 
 
-def find_zone(cf: _qov.Cloudflare, name: str) -> str:
+def find_zone(cf: qov.Cloudflare, name: str) -> str:
     """The zone holding `name`: the longest of its parent domains that the
-    account has (query() remembers it for the calls that follow)."""
+    account has (query() remembers it for the calls that follow). A lookup
+    that fails (network, token) raises qov.ZoneLookupError."""
     labels = name.rstrip(".").lower().split(".")
     for start in range(len(labels) - 1):
         candidate = ".".join(labels[start:])
         try:
             cf.query(candidate)
             return candidate
-        except TypeError:  # "Domain not found: ..."; other failures carry the service's answer
+        except qov.ZoneNotFoundError:
             continue
     raise LookupError(f"no zone of this account holds {name}")
 
@@ -56,9 +56,9 @@ def find_zone(cf: _qov.Cloudflare, name: str) -> str:
 def alert(text: str) -> None:
     token, secret = os.environ.get("DINGTALK_ROBOT_TOKEN"), os.environ.get("DINGTALK_ROBOT_SECRET")
     if token and secret:
-        reply = _qov.DingTalk(token, secret).send_text(text)
-        if json.loads(reply).get("errcode") != 0:
-            print(f"ddns: the DingTalk alert was refused: {reply}", file=sys.stderr)
+        reply = qov.DingTalk(token, secret).send_text(text)
+        if not reply.ok:  # refused (errcode), or not delivered (an HTTP error, libcurl's message)
+            print(f"ddns: the DingTalk alert failed: {reply.status} {reply}", file=sys.stderr)
 
 
 def main() -> int:
@@ -77,7 +77,7 @@ def main() -> int:
     if len({address.version for address in addresses}) != len(addresses):
         parser.error("give at most one IPv4 and one IPv6 address")
     name = args.name  # in any letter case, with or without the final dot: the service stores one form
-    cf = _qov.Cloudflare(api_token=os.environ["CLOUDFLARE_API_TOKEN"])
+    cf = qov.Cloudflare(api_token=os.environ["CLOUDFLARE_API_TOKEN"])
     if os.environ.get("CLOUDFLARE_API_URL"):
         cf.api_url = os.environ["CLOUDFLARE_API_URL"]
 
@@ -85,18 +85,15 @@ def main() -> int:
         record_type = "AAAA" if address.version == 6 else "A"
         try:
             zone = cf.zone or find_zone(cf, name)
-            status, body = cf.dns_ensured_record(zone, record_type, name, str(address), args.proxied, args.ttl)
-            answer = json.loads(body)
-            if not answer.get("success"):
-                raise RuntimeError(f"{status} {body}")
-        except Exception as error:
+            result = cf.dns_ensured_record(zone, record_type, name, str(address), args.proxied, args.ttl)
+            if not result.ok:  # refused, or not delivered: the status and body say why
+                raise RuntimeError(f"{result.status} {result.body}")
+        except (LookupError, qov.Error, RuntimeError) as error:
             print(f"ddns: {name} could not be updated: {error}", file=sys.stderr)
             alert(f"DDNS: {name} could not be set to {address}: {error}")
             return 1
 
-        # The listing comes back when the record was already right; a write
-        # answers with the record it wrote.
-        if isinstance(answer["result"], list):
+        if result.action == "unchanged":
             print(f"ddns: {record_type} {name} is already {address}")
         else:
             print(f"ddns: {record_type} {name} now points to {address}")

@@ -27,9 +27,9 @@ import os
 import sys
 from typing import Any
 
-import _qov
+import qov
 
-Reply = tuple[int, str] | tuple[str, str]
+Reply = qov.Response[int] | qov.Response[str]
 
 class StepFailed(Exception):
     pass
@@ -42,8 +42,10 @@ def say(text: str) -> None:
 def answer_of(reply: Reply) -> Any:
     """The parsed body of a successful answer, or StepFailed."""
     status, body = reply
+    if not reply.ok:  # refused, or not delivered (libcurl's code and message)
+        raise StepFailed(f"the request failed: {status} {body[:300]}")
     try:
-        answer = json.loads(body)
+        answer = reply.json()
     except ValueError:
         raise StepFailed(f"the answer is not JSON: {status} {body[:200]}") from None
     if not isinstance(answer, dict) or answer.get("success") is not True:
@@ -51,8 +53,9 @@ def answer_of(reply: Reply) -> Any:
     return answer["result"]
 
 
-def record_of(reply: Reply) -> dict[str, Any]:
+def record_of(reply: Reply, action: str) -> dict[str, Any]:
     """The one record a create or an update answers with."""
+    expect(reply.action == action, f"expected the record {action}, but the call reports {reply.action}")
     result = answer_of(reply)
     if not isinstance(result, dict) or "type" not in result:
         raise StepFailed(f"expected one written record, got: {json.dumps(result)[:200]}")
@@ -68,7 +71,7 @@ def expect(condition: bool, failure: str) -> None:
         raise StepFailed(failure)
 
 
-def run(cf: _qov.Cloudflare, robot: _qov.DingTalk, zone: str, host: str) -> list[str]:
+def run(cf: qov.Cloudflare, robot: qov.DingTalk, zone: str, host: str) -> list[str]:
     """The steps; returns the lines of the summary sent at the end."""
     first, second = "192.0.2.80", "192.0.2.81"
     challenge_name, challenge = f"_acme-challenge.{zone}", "demo-challenge-Xq3v9"
@@ -92,30 +95,32 @@ def run(cf: _qov.Cloudflare, robot: _qov.DingTalk, zone: str, host: str) -> list
             answer_of(cf.dns_delete_record(record["id"]))
 
     say(f"\n== {next(step)}. Ensure A {host} -> {first}: expect it to be created")
-    created = record_of(cf.dns_ensured_record(zone, "A", host, first, False, 300))
+    created = record_of(cf.dns_ensured_record(zone, "A", host, first, False, 300), "created")
     expect(created["content"] == first and created["name"] == host, f"wrote {describe(created)}")
     say(f"   ok: created {describe(created)}")
 
     say(f"\n== {next(step)}. Ensure the same record again: expect nothing to do")
-    listing = answer_of(cf.dns_ensured_record(zone, "A", host, first, False, 300))
-    expect(isinstance(listing, list), "expected the listing back (no write), got a write's answer")
+    again = cf.dns_ensured_record(zone, "A", host, first, False, 300)
+    expect(again.action == "unchanged", f"expected nothing written, but the call reports {again.action}")
+    expect(isinstance(answer_of(again), list), "expected the listing back (no write), got a write's answer")
     say("   ok: the record was already right; the answer is the listing itself, nothing was written")
 
     say(f"\n== {next(step)}. Ensure A {host} -> {second}: expect the record to be updated in place")
-    updated = record_of(cf.dns_ensured_record(zone, "A", host, second, False, 300))
+    updated = record_of(cf.dns_ensured_record(zone, "A", host, second, False, 300), "updated")
     expect(updated["id"] == created["id"] and updated["content"] == second, f"wrote {describe(updated)}")
     say(f"   ok: updated {describe(updated)}")
 
     say(f"\n== {next(step)}. Ensure the ACME challenge TXT {challenge_name}: expect it to be created")
     say("   (replace=False leaves the values of other challenges under that name alone)")
-    txt = record_of(cf.dns_ensured_record(zone, "TXT", challenge_name, challenge, False, 120,
-                                True, False))
+    txt = record_of(cf.dns_ensured_record(zone, "TXT", challenge_name, challenge, False, 120, True, False),
+                    "created")
     expect(txt["content"].strip('"') == challenge, f"wrote {describe(txt)}")
     say(f"   ok: created {describe(txt)}")
 
     say(f"\n== {next(step)}. Remove the challenge again (present=False): expect it to be deleted")
-    deleted = answer_of(cf.dns_ensured_record(zone, "TXT", challenge_name, challenge, False, 120,
-                                    False, False))
+    removal = cf.dns_ensured_record(zone, "TXT", challenge_name, challenge, False, 120, False, False)
+    expect(removal.action == "deleted", f"expected the record deleted, but the call reports {removal.action}")
+    deleted = answer_of(removal)
     expect(isinstance(deleted, dict) and deleted.get("id") == txt["id"], f"deleted {deleted!r}, not {txt['id']}")
     remaining = answer_of(cf.dns_get_records(zone, "TXT", challenge_name))
     expect(all(r["content"].strip('"') != challenge for r in remaining), "the challenge is still listed")
@@ -138,11 +143,9 @@ def run(cf: _qov.Cloudflare, robot: _qov.DingTalk, zone: str, host: str) -> list
     say(f"\n== {next(step)}. Send the summary to the DingTalk group as markdown")
     text = f"### qov demo on {zone}\n" + "\n".join(summary)
     reply = robot.send_markdown(f"qov demo: {zone}", text)
-    try:
-        robot_answer = json.loads(reply)
-    except ValueError:
-        raise StepFailed(f"the robot answered: {reply}") from None
-    expect(robot_answer.get("errcode") == 0, f"the robot refused: {reply}")
+    if reply.errcode is None:  # not the robot's answer: an HTTP error page or libcurl's message
+        raise StepFailed(f"the robot could not be reached: {reply.status} {reply}")
+    expect(reply.ok, f"the robot refused: {reply}")
     say("   ok: the robot accepted the message (errcode 0: signature checked)")
     return summary
 
@@ -159,10 +162,10 @@ def main() -> int:
     if missing:
         print(f"demo.py: set {', '.join(missing)} (python -m qov_sandbox prints them)", file=sys.stderr)
         return 2
-    cf = _qov.Cloudflare(api_token=os.environ["CLOUDFLARE_API_TOKEN"])
+    cf = qov.Cloudflare(api_token=os.environ["CLOUDFLARE_API_TOKEN"])
     if os.environ.get("CLOUDFLARE_API_URL"):
         cf.api_url = os.environ["CLOUDFLARE_API_URL"]
-    robot = _qov.DingTalk(os.environ["DINGTALK_ROBOT_TOKEN"], os.environ["DINGTALK_ROBOT_SECRET"])
+    robot = qov.DingTalk(os.environ["DINGTALK_ROBOT_TOKEN"], os.environ["DINGTALK_ROBOT_SECRET"])
 
     say(f"qov demo against {cf.api_url} on the zone {args.zone}")
     try:
@@ -170,7 +173,7 @@ def main() -> int:
     except StepFailed as error:
         say(f"   FAILED: {error}")
         return 1
-    except Exception as error:  # the module raises only for a failed zone lookup or a bad argument
+    except qov.Error as error:  # no such zone, or its lookup failed (network, token)
         say(f"   FAILED: {type(error).__name__}: {error}")
         return 1
     say("\nEvery step did what it said:\n" + "\n".join(summary))

@@ -16,15 +16,16 @@ import sys
 import threading
 import time
 
+import _qov
 from _qov import Cloudflare, DingTalk
 
 CF_ATTRS = ("email", "account", "api_token", "api_url", "zone", "zone_id")
 DT_ATTRS = ("token", "secret")
 SHAPES = {
-    "pair": lambda r: type(r) is tuple and len(r) == 2 and type(r[0]) is int and type(r[1]) is str,
-    "ensured": lambda r: type(r) is tuple and len(r) == 2 and (type(r[0]) is int or r[0] == "404")
+    "pair": lambda r: type(r) is _qov.Response and len(r) == 2 and type(r[0]) is int and type(r[1]) is str,
+    "ensured": lambda r: type(r) is _qov.Response and len(r) == 2 and (type(r[0]) is int or r[0] == "404")
     and type(r[1]) is str,
-    "reply": lambda r: r is None or type(r) is str,
+    "reply": lambda r: r is None or type(r) is _qov.RobotReply,
     "int": lambda r: type(r) is int,
     "any": lambda r: True,
 }

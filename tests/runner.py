@@ -35,7 +35,10 @@ try:
     exec(compile(_SCENARIO, "<scenario>", "exec"), globals())
     _finish(_outcome_path, {"value": globals().get("result")})
 except BaseException as error:
-    _finish(_outcome_path, {"error": (type(error).__name__, str(error))})
+    # The built-in class the error was raised as before qov had classes of its own, and its own class.
+    _builtin = next(cls for cls in type(error).__mro__ if cls.__module__ == "builtins")
+    _finish(_outcome_path, {"error": (_builtin.__name__, str(error)),
+                            "raised": f"{type(error).__module__}.{type(error).__qualname__}"})
 """
 
 # Variables that would send the child's requests somewhere else or choose what it trusts.
@@ -46,7 +49,8 @@ _PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "a
 @dataclass
 class Outcome:
     value: object = None
-    error: tuple[str, str] | None = None
+    error: tuple[str, str] | None = None  # the built-in class the exception derives from, and its message
+    raised: str = ""  # the exception's own class: "qov.ZoneNotFoundError", "builtins.TypeError"
     stdout: str = ""
     stderr: str = ""
     returncode: int = 0
@@ -94,5 +98,5 @@ class Runner:
                                      f"stdout:\n{stdout}\nstderr:\n{stderr}")
             with open(outcome_path, "rb") as given:
                 outcome = pickle.load(given)
-        return Outcome(value=outcome.get("value"), error=outcome.get("error"), stdout=stdout, stderr=stderr,
-                       returncode=done.returncode)
+        return Outcome(value=outcome.get("value"), error=outcome.get("error"), raised=outcome.get("raised", ""),
+                       stdout=stdout, stderr=stderr, returncode=done.returncode)

@@ -97,18 +97,23 @@ def test_empty_content_is_posted_as_such(qov, dingtalk):
     assert json.loads(outcome.value)["errcode"] == 40035  # the service wants some content
 
 
-@pytest.mark.parametrize("status, body", [
-    (200, "plain text, not JSON"),
-    (302, ""),
-    (404, '{"errcode":404,"errmsg":"not found"}'),
-    (500, "Internal Server Error"),
-    (503, "維護中"),
+# The reply is a RobotReply, equal to the text: .ok only for the robot's errcode 0.
+@pytest.mark.parametrize("status, body, ok, errcode, errmsg", [
+    (200, OK, True, 0, "ok"),
+    (200, '{"errcode":310000,"errmsg":"sign not match"}', False, 310000, "sign not match"),
+    (200, "plain text, not JSON", False, None, None),
+    (302, "", False, None, None),
+    (404, '{"errcode":404,"errmsg":"not found"}', False, 404, "not found"),
+    (500, "Internal Server Error", False, None, None),
+    (503, "維護中", False, None, None),
 ])
-def test_reply_comes_back_as_text_whatever_its_status(qov, dingtalk, status, body):
+def test_reply_comes_back_as_text_whatever_its_status(qov, dingtalk, status, body, ok, errcode, errmsg):
     dingtalk.reply_with(status, body)
     outcome = send(qov, dingtalk, 'send_text("hi")')
     assert outcome.error is None
-    assert outcome.value == body
+    assert outcome.value == body and type(outcome.value).__name__ == "RobotReply"
+    reply = outcome.value
+    assert (reply.ok, reply.errcode, reply.errmsg, reply.status) == (ok, errcode, errmsg, status)
     assert outcome.lines[-1] == f"Result: {body}"
 
 
@@ -122,6 +127,7 @@ def test_reply_that_is_not_utf8_raises_the_decoding_error(qov, dingtalk):
 def test_transport_failure_comes_back_as_libcurls_text(qov):
     outcome = send(qov, None, 'send_text("hi")', env={"QOV_DINGTALK_URL": f"http://127.0.0.1:{free_port()}"})
     assert outcome.value == "Couldn't connect to server"
+    assert (outcome.value.ok, outcome.value.errcode, outcome.value.status) == (False, None, 7)
     assert outcome.lines[-1] == "Result: Couldn't connect to server"
 
 

@@ -53,6 +53,12 @@ def writes(fake):
     return seen
 
 
+def action(outcome):
+    """What the result says the call wrote; the result is a Response equal to the plain pair."""
+    assert type(outcome.value).__name__ == "Response" and outcome.value == tuple(outcome.value)
+    return outcome.value.action
+
+
 def ensure_lines(outcome):
     return [line for line in outcome.lines if line.startswith("record found")]
 
@@ -76,6 +82,7 @@ def test_empty_zone_present_creates(qov, zone):
     outcome = ensure(qov, zone, "A", HOST, "192.0.2.1", False, 300)
     assert writes(zone) == [("POST", "", body("A", "192.0.2.1", proxied=False))]
     assert outcome.value[0] == 200 and json.loads(outcome.value[1])["result"]["content"] == "192.0.2.1"
+    assert action(outcome) == "created" and outcome.value.ok
     assert [e.path for e in zone.journal][0] == LISTING
 
 
@@ -88,6 +95,7 @@ def test_absent_name_reports_not_found(qov, zone, others, message):
         zone.add_record(ZONE_ID, "A", "other.example.com", "192.0.2.1", id=rid(n + 1))
     outcome = ensure(qov, zone, "A", HOST, "192.0.2.1", True, 300, False)
     assert outcome.value == ("404", message)
+    assert action(outcome) == "absent" and not outcome.value.ok
     assert [e.path for e in zone.journal] == [LISTING, f"{RECORD}?per_page=1"]
 
 
@@ -100,7 +108,7 @@ def test_exact_match_present_returns_the_listing_unchanged(qov, zone):
         result = (listing, c.dns_ensured_record(ZONE, "A", HOST, "192.0.2.1", 0, 300))
         """, TOKEN=TOKEN, URL=zone.api_url, ZONE=ZONE, ZONE_ID=ZONE_ID, HOST=HOST)
     listing, ensured = outcome.value
-    assert ensured == listing
+    assert ensured == listing and (listing.action, ensured.action) == (None, "unchanged")
     assert writes(zone) == [] and ensure_lines(outcome) == []
 
 
@@ -109,7 +117,7 @@ def test_exact_match_absent_deletes_it(qov, zone):
     outcome = ensure(qov, zone, "A", HOST, "192.0.2.2", False, 300, 0)
     assert ensure_lines(outcome) == [f"record found delete: {rid(2)} {HOST}, A, 192.0.2.2, 0"]
     assert writes(zone) == [("DELETE", rid(2), None)]
-    assert json.loads(outcome.value[1])["result"] == {"id": rid(2)}
+    assert json.loads(outcome.value[1])["result"] == {"id": rid(2)} and action(outcome) == "deleted"
     assert contents(zone) == [("A", "192.0.2.1")]
 
 
@@ -118,7 +126,7 @@ def test_differing_record_is_updated_in_place(qov, zone):
     outcome = ensure(qov, zone, "A", HOST, "192.0.2.9", True, 300, True, False)
     assert ensure_lines(outcome) == [f"record found content or proxy not the same: {rid(1)} {HOST}, A, 192.0.2.1, 0"]
     assert writes(zone) == [("PATCH", rid(1), body("A", "192.0.2.9", proxied=True))]
-    assert outcome.value[0] == 200 and contents(zone) == [("A", "192.0.2.9")]
+    assert outcome.value[0] == 200 and contents(zone) == [("A", "192.0.2.9")] and action(outcome) == "updated"
 
 
 def test_an_update_keeps_comment_and_tags(qov, zone):
@@ -156,6 +164,7 @@ def test_txt_replace_removes_other_values(qov, zone, listed, deleted, result_kin
         expected.append(("POST", "", body("TXT", "v", ttl=120)))
     assert writes(zone) == expected
     assert len(ensure_lines(outcome)) == len(deleted)
+    assert action(outcome) == ("created" if result_kind == "create" else "deleted" if deleted else "unchanged")
     kept = [value for n, value in enumerate(listed, start=1) if n not in deleted]
     assert contents(zone) == sorted(("TXT", value) for value in kept + (["v"] if result_kind == "create" else []))
     if result_kind == "listing":
@@ -167,6 +176,7 @@ def test_txt_replace_with_present_false_deletes_others_and_reports(qov, zone):
     outcome = ensure(qov, zone, "TXT", HOST, "v", True, 120, False)  # TXT is reported with proxied 0
     assert writes(zone) == [("DELETE", rid(1), None), ("DELETE", rid(2), None)]
     assert outcome.value == ("404", f"Nothing to do, Record not found: {HOST}, TXT, v, 0")
+    assert action(outcome) == "deleted"
 
 
 def test_txt_without_replace_adds_beside(qov, zone):
@@ -189,6 +199,7 @@ def test_mx_of_the_same_priority_without_replace_is_reported_found(qov, zone):
     outcome = ensure(qov, zone, "MX", HOST, "mail.example.com|20", False, 300, True, False)
     assert writes(zone) == []
     assert outcome.value == (200, f"Record found: {rid(1)} {HOST}, MX, other.example.com, 0 20")
+    assert action(outcome) == "unchanged"
 
 
 def test_mx_replace_updates_with_the_whole_wanted_content(qov, zone):
@@ -203,6 +214,7 @@ def test_conflicting_exclusive_type_is_replaced(qov, zone, listed, wanted, conte
     outcome = ensure(qov, zone, wanted, HOST, content, False, 300)
     assert writes(zone) == [("DELETE", rid(1), None), ("POST", "", body(wanted, content, proxied=False))]
     assert ensure_lines(outcome)[0].startswith(f"record found: {rid(1)} {HOST}, {listed}, ")
+    assert action(outcome) == "created"
     assert contents(zone) == [(wanted, content)]
 
 
@@ -211,6 +223,7 @@ def test_absent_never_writes_a_different_record(qov, zone):
     outcome = ensure(qov, zone, "AAAA", HOST, "2001:db8::1", False, 300, False, False)
     assert writes(zone) == []
     assert outcome.value == ("404", f"Nothing to do, Record not found: {HOST}, AAAA, 2001:db8::1, 0")
+    assert action(outcome) == "absent"
 
 
 def test_record_on_a_later_page_decides(qov, zone):
@@ -328,7 +341,7 @@ def test_unscannable_listing_is_returned_unchanged(qov, zone, reply):
     seed(zone, ("A", "192.0.2.1"))
     zone.reply_with(*reply)
     outcome = ensure(qov, zone, "A", HOST, "192.0.2.9", False, 300)
-    assert outcome.value == (reply[0], reply[1].decode())
+    assert outcome.value == (reply[0], reply[1].decode()) and action(outcome) == "unchanged"
     assert writes(zone) == []
 
 
@@ -346,7 +359,7 @@ def test_records_without_text_members_or_an_addressable_id_are_skipped(qov, zone
 def test_zone_id_is_required_first(qov, zone):
     outcome = ensure(qov, zone, "A", HOST, "192.0.2.1", False, 300, setup="")
     assert outcome.error == ("TypeError", "Zone id is null, please query domain first.")
-    assert zone.journal == []
+    assert outcome.raised == "qov.NoZoneError" and zone.journal == []
 
 
 def test_failed_zone_lookup_reads_as_unknown_domain(qov, zone):
@@ -356,6 +369,7 @@ def test_failed_zone_lookup_reads_as_unknown_domain(qov, zone):
         result = c.dns_ensured_record("nowhere.example", "A", "a.nowhere.example", "192.0.2.1", False, 300)
         """, TOKEN=TOKEN, URL=zone.api_url)
     assert outcome.error == ("TypeError", "Domain not found: nowhere.example")
+    assert outcome.raised == "qov.ZoneNotFoundError"
 
 
 @pytest.mark.parametrize("flags, error", [

@@ -66,21 +66,24 @@ KEPT = (ZONE, ZONE_ID)
 
 
 @pytest.mark.parametrize("setup, call, error, lines, sent, fields", [
-    # A lookup that finds nothing, or is refused by the service, reads as an unknown domain.
-    (REMEMBERED, "c.dns_get_records('nowhere.test')", ("TypeError", "Domain not found: nowhere.test"),
+    # A lookup that finds nothing, or is refused by the service, reads as an unknown domain; a refused or
+    # failed lookup is the cause.
+    (REMEMBERED, "c.dns_get_records('nowhere.test')", ("ZoneNotFoundError", "Domain not found: nowhere.test", None),
      [f"current_domain: {ZONE}"], 1, KEPT),
     (REMEMBERED + "c.api_token = 'revoked'", "c.dns_get_records('example.org')",
-     ("TypeError", "Domain not found: example.org"), [f"current_domain: {ZONE}"], 1, KEPT),
+     ("ZoneNotFoundError", "Domain not found: example.org", "ZoneLookupError"), [f"current_domain: {ZONE}"], 1,
+     KEPT),
     (REMEMBERED + "c.api_url, c.max_retries = 'http://127.0.0.1:1', 0", "c.dns_get_records('example.org')",
-     ("TypeError", "Domain not found: example.org"), [f"current_domain: {ZONE}"], 0, KEPT),
+     ("ZoneNotFoundError", "Domain not found: example.org", "ZoneLookupError"), [f"current_domain: {ZONE}"], 0,
+     KEPT),
     # A token that cannot be sent is the instance's own fault and stands.
     (REMEMBERED + "c.api_token = 'a\\nb'", "c.dns_get_records('example.org')",
-     ("ValueError", "api_token must not contain carriage returns, line feeds or NUL characters"),
+     ("ValueError", "api_token must not contain carriage returns, line feeds or NUL characters", None),
      [f"current_domain: {ZONE}"], 0, KEPT),
-    (f"c.zone = {ZONE!r}", "c.dns_get_records('example.com')", ("TypeError", "Domain not found!"),
+    (f"c.zone = {ZONE!r}", "c.dns_get_records('example.com')", ("ZoneNotFoundError", "Domain not found!", None),
      [f"current_domain: {ZONE}"], 0, (ZONE, "")),
-    ("", "c.dns_get_records()", ("TypeError", "domain should be a string"), [], 0, ("", "")),
-    (f"c.zone = {ZONE!r}", "c.dns_get_records(None, 'A')", ("TypeError", "domain should be a string"), [], 0,
+    ("", "c.dns_get_records()", ("TypeError", "domain should be a string", None), [], 0, ("", "")),
+    (f"c.zone = {ZONE!r}", "c.dns_get_records(None, 'A')", ("TypeError", "domain should be a string", None), [], 0,
      (ZONE, "")),
 ])
 def test_listing_errors_keep_the_zone(qov, cloudflare, setup, call, error, lines, sent, fields):
@@ -88,7 +91,8 @@ def test_listing_errors_keep_the_zone(qov, cloudflare, setup, call, error, lines
         try:
             {call}
         except Exception as failure:
-            result = (type(failure).__name__, str(failure)), (c.zone, c.zone_id)
+            cause = type(failure.__cause__).__name__ if failure.__cause__ else None
+            result = (type(failure).__name__, str(failure), cause), (c.zone, c.zone_id)
         """)
     assert outcome.value == (error, fields)
     assert len(cloudflare.journal) == sent
@@ -224,7 +228,8 @@ def test_an_empty_zone_id_is_no_zone(qov, cloudflare, setup):
     }
     scenario = f"c.zone = 'example.com'\n{setup}\n" + _errors_of(list(calls)).replace(".split(':')[0]", "")
     outcome = run_client(qov, cloudflare, scenario, OK=RECORDS[0]["id"])
-    assert outcome.value == [("TypeError", message) for message in calls.values()]
+    raised = {NO_ZONE: "NoZoneError", "Domain not found!": "ZoneNotFoundError"}
+    assert outcome.value == [(raised.get(message, "TypeError"), message) for message in calls.values()]
     assert cloudflare.journal == []
     assert set(outcome.lines) <= {"current_domain: example.com"}
 

@@ -12,6 +12,7 @@ from pathlib import Path
 
 import pytest
 
+from conftest import free_port
 from qov_sandbox import CloudflareFake, DingTalkFake, read_seed
 
 EXAMPLES = Path(__file__).parent.parent / "examples"
@@ -159,6 +160,25 @@ def test_acme_hook_sets_and_cleans_only_its_own_value(sandbox):
     done = sandbox.run("acme_dns01_hook.py", "clean", CERTBOT_VALIDATION="challenge-one", **env)
     assert done.returncode == 0 and "no TXT" in done.stdout
     assert sandbox.records(ZONE_ORG, name) == sorted([seeded, ("TXT", "challenge-two")])
+
+
+# A service that cannot be reached: each script says so and exits, without a
+# traceback; an alert that cannot be delivered does not undo a DNS update.
+@pytest.mark.parametrize("script, args, unreachable, status", [
+    ("ddns_update.py", ["home.example.com", "203.0.113.7"], "QOV_DINGTALK_URL", 0),
+    ("ddns_update.py", ["home.example.com", "203.0.113.7"], "CLOUDFLARE_API_URL", 1),
+    ("acme_dns01_hook.py", ["set"], "CLOUDFLARE_API_URL", 1),
+    ("demo.py", [], "CLOUDFLARE_API_URL", 1),
+    ("demo.py", [], "QOV_DINGTALK_URL", 1),
+])
+def test_examples_survive_a_transport_failure(sandbox, script, args, unreachable, status):
+    env = {unreachable: f"http://127.0.0.1:{free_port()}", "CERTBOT_DOMAIN": "example.org",
+           "CERTBOT_VALIDATION": "v", "ACME_PROPAGATION_SECONDS": "0"}
+    done = sandbox.run(script, *args, **env)
+    assert done.returncode == status and "Traceback" not in done.stderr, done.stdout + done.stderr
+    assert "Couldn't connect to server" in done.stdout + done.stderr
+    if script == "ddns_update.py" and status == 0:
+        assert sandbox.records(ZONE_COM, "home.example.com") == [("A", "203.0.113.7")]
 
 
 def test_acme_hook_finds_the_zone_of_a_subdomain(sandbox):

@@ -74,6 +74,7 @@ def test_a_retry_waits_for_retry_after_and_traces_the_request_again(qov, plain_s
     ("Cloudflare", "timeout", "30", "TypeError"), ("Cloudflare", "max_retries", -1, "ValueError"),
     ("Cloudflare", "max_retries", 1.5, "TypeError"), ("DingTalk", "timeout", float("inf"), "ValueError"),
     ("DingTalk", "per_minute", -1, "ValueError"), ("DingTalk", "per_minute", None, "TypeError"),
+    ("Cloudflare", "trace", 1, "TypeError"), ("DingTalk", "trace", "stdout", "TypeError"),
 ])
 def test_bad_settings_are_refused_when_set(qov, cls, setting, value, error):
     outcome = qov("""
@@ -87,7 +88,8 @@ def test_bad_settings_are_refused_when_set(qov, cls, setting, value, error):
         result = errors, getattr(instance, SETTING)
         """, CLS=cls, SETTING=setting, VALUE=value)
     errors, kept = outcome.value
-    assert errors == [error, error] and kept == {"timeout": 30.0, "max_retries": 2, "per_minute": 20}[setting]
+    assert errors == [error, error]
+    assert kept == {"timeout": 30.0, "max_retries": 2, "per_minute": 20, "trace": True}[setting]
 
 
 def test_sends_over_the_robots_pace_wait_across_threads_and_ctrl_c_ends_the_wait(qov, dingtalk):

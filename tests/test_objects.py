@@ -19,9 +19,12 @@ class Text(str):
     pass
 
 
-def test_module_offers_exactly_the_two_classes():
+def test_module_offers_exactly_its_classes():
+    import qov
     public = {name for name in dir(_qov) if not name.startswith("__")}
-    assert public == {"Cloudflare", "DingTalk"}
+    assert public == {"Cloudflare", "DingTalk", "Response", "RobotReply", "Error", "NoZoneError",
+                      "ZoneNotFoundError", "ZoneLookupError"}
+    assert set(qov.__all__) == public and all(getattr(qov, name) is getattr(_qov, name) for name in public)
 
 
 @pytest.mark.parametrize("cls, name, methods", [
@@ -46,12 +49,30 @@ def test_type_names_and_method_tables(cls, name, methods):
     (Cloudflare.change_always_use_https, "value"), (Cloudflare.change_automatic_https_rewrites, "value"),
     (Cloudflare.change_ssl_model, "value"), (Cloudflare.purge_cache, ""),
     (DingTalk.send_text, "content"), (DingTalk.send_markdown, "title, text, mobiles=Ellipsis"),
+    (_qov.Response.json, ""),
 ])
 def test_methods_show_their_parameters(method, parameters):
     assert str(inspect.signature(method)) == f"(self, /{', ' if parameters else ''}{parameters})"
-    bound = getattr(Cloudflare() if method.__objclass__ is Cloudflare else DingTalk(), method.__name__)
+    instances = {Cloudflare: Cloudflare(), DingTalk: DingTalk(), _qov.Response: _qov.Response(200, "{}")}
+    bound = getattr(instances[method.__objclass__], method.__name__)
     assert str(inspect.signature(bound)) == f"({parameters})"
     assert method.__doc__ and not method.__doc__.startswith(method.__name__)  # the signature line is not in it
+
+
+@pytest.mark.parametrize("cls, parameters", [
+    (Cloudflare, "email='', account='', api_token='', proxy='', api_url='https://api.cloudflare.com/client/v4', "
+                 "timeout=30, max_retries=2, *, trace=True"),
+    (DingTalk, "token='', secret='', timeout=30, per_minute=20, *, trace=True"),
+    (_qov.Response, "status, body, action=None"),
+    (_qov.RobotReply, "text, status"),
+])
+def test_constructors_show_their_keywords_and_help_their_meaning(cls, parameters):
+    import pydoc
+    assert str(inspect.signature(cls)) == f"({parameters})"
+    shown = pydoc.render_doc(cls, renderer=pydoc.plaintext)
+    assert f"{cls.__name__}({parameters})" in shown
+    settings = [name for name, value in vars(cls).items() if inspect.isdatadescriptor(value) and name[0] != "_"]
+    assert settings and all(vars(cls)[name].__doc__ for name in settings)  # one line of meaning each
 
 
 def test_doc_strings():

@@ -350,6 +350,37 @@ def test_ctrl_c_ends_a_request_of_the_main_thread_but_no_other(qov, plain_server
     assert not any(line.startswith("Result:") for line in outcome.lines)  # nothing after the interrupt
 
 
+# A trace line that blocks (a log shipper, a full pipe) when Ctrl-C comes:
+# the KeyboardInterrupt raised inside the write ends the call.
+@pytest.mark.parametrize("call", ["c.get('/slow')", "d.send_text('hi')"])
+def test_ctrl_c_during_a_slow_trace_write_ends_the_request(qov, plain_server, call):
+    plain_server.answer("/slow", delay=10)
+    plain_server.answer("/robot/send", delay=10)
+    outcome = qov(f"""
+        import os, signal, sys, threading, time
+        class SlowWriter:
+            def write(self, text):
+                if text.startswith("http_method"):
+                    time.sleep(2)
+                return sys.__stdout__.write(text)
+        c = Cloudflare(api_url=URL, timeout=5)
+        d = DingTalk("token", "secret", timeout=5)
+        sys.stdout = SlowWriter()
+        threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT)).start()
+        began = time.monotonic()
+        try:
+            {call}
+            ended = "answered"
+        except KeyboardInterrupt:
+            ended = "KeyboardInterrupt"
+        sys.stdout = sys.__stdout__
+        result = ended, time.monotonic() - began
+        """, env={"QOV_DINGTALK_URL": plain_server.url}, URL=plain_server.url)
+    ended, waited = outcome.value
+    assert ended == "KeyboardInterrupt" and waited < 4  # not the 5 s time-out
+    assert not any(line.startswith("Result:") for line in outcome.lines)
+
+
 def test_a_signal_handler_that_does_not_raise_lets_the_request_go_on(qov, plain_server):
     plain_server.answer("/slow", delay=1.5)
     outcome = qov("""

@@ -60,47 +60,75 @@ ENVELOPE_403 = {"success": False, "errors": [{"code": 9109, "message": "Invalid 
                 "result": None}
 
 
+NOT_FOUND = ("ZoneNotFoundError", "TypeError", "Domain not found: nowhere.test")
+
+
+def refused(message: str) -> tuple[str, str, str]:
+    return ("ZoneLookupError", "Exception", message)
+
+
 @pytest.mark.parametrize("reply, error", [
-    (None, ("TypeError", "Domain not found: nowhere.test")),
-    ((200, {"success": True, "result": []}), ("TypeError", "Domain not found: nowhere.test")),
-    ((403, ENVELOPE_403), ("Exception", json.dumps(ENVELOPE_403, separators=(",", ":")))),
-    ((200, {"success": False, "result": [{"id": "x"}]}), ("Exception", '{"success":false,"result":[{"id":"x"}]}')),
-    ((200, {"result": [{"id": "x"}]}), ("Exception", '{"result":[{"id":"x"}]}')),
-    ((200, "not json"), ("Exception", "not json")),
+    (None, NOT_FOUND),
+    ((200, {"success": True, "result": []}), NOT_FOUND),
+    ((403, ENVELOPE_403), refused(json.dumps(ENVELOPE_403, separators=(",", ":")))),
+    ((200, {"success": False, "result": [{"id": "x"}]}), refused('{"success":false,"result":[{"id":"x"}]}')),
+    ((200, {"result": [{"id": "x"}]}), refused('{"result":[{"id":"x"}]}')),
+    ((200, "not json"), refused("not json")),
     ((200, {"success": True, "result": {"id": "x"}}),
-     ("Exception", 'Unexpected zone listing for nowhere.test: "result" is not an array')),
-    ((200, {"success": True}), ("Exception", 'Unexpected zone listing for nowhere.test: "result" is not an array')),
+     refused('Unexpected zone listing for nowhere.test: "result" is not an array')),
+    ((200, {"success": True}), refused('Unexpected zone listing for nowhere.test: "result" is not an array')),
     ((200, {"success": True, "result": [{"name": "x"}]}),
-     ("Exception", 'Unexpected zone listing for nowhere.test: the first zone has no "id" text')),
+     refused('Unexpected zone listing for nowhere.test: the first zone has no "id" text')),
     ((200, {"success": True, "result": [{"id": 7}]}),
-     ("Exception", 'Unexpected zone listing for nowhere.test: the first zone has no "id" text')),
+     refused('Unexpected zone listing for nowhere.test: the first zone has no "id" text')),
 ])
 def test_failed_lookups_raise_and_change_no_field(qov, cloudflare, reply, error):
     if reply is not None:
         cloudflare.reply_with(*reply)
     outcome = run_client(qov, cloudflare, """
+        import qov
         c.zone, c.zone_id = "kept.example", "kept-id"
         try:
             c.query("nowhere.test")
-        except Exception as failure:
-            result = (type(failure).__name__, str(failure)), c.zone, c.zone_id
+        except qov.Error as failure:
+            old_base = next(cls for cls in type(failure).__mro__ if cls.__module__ == "builtins")
+            details = vars(failure) if isinstance(failure, qov.ZoneLookupError) else {}
+            result = (type(failure).__name__, old_base.__name__, str(failure)), details, c.zone, c.zone_id
         """)
-    assert outcome.value == (error, "kept.example", "kept-id")
+    details = {}
+    if error[0] == "ZoneLookupError":
+        status, body = reply
+        details = {"domain": "nowhere.test", "status": status,
+                   "body": body if isinstance(body, str) else json.dumps(body, separators=(",", ":"))}
+    assert outcome.value == (error, details, "kept.example", "kept-id")
     assert len(cloudflare.journal) == 1
 
 
-def test_unreachable_service_raises_libcurls_message(qov, cloudflare):
+# A closed port: the lookup's own error says why, and the listing and the
+# ensure call that needed it raise what they raised before, caused by it.
+def test_unreachable_service_raises_libcurls_message_as_the_cause(qov, cloudflare):
     url = cloudflare.api_url
     cloudflare.stop()
     outcome = qov("""
+        import qov
         c = Cloudflare(api_token="t", api_url=URL, max_retries=0)
-        try:
-            c.query("example.com")
-        except Exception as error:
-            result = type(error).__name__, str(error), c.get("/")
+        result = []
+        for call in (lambda: c.query("example.com"), lambda: c.dns_get_records("example.com"),
+                     lambda: c.dns_ensured_record("example.com", "A", "n", "192.0.2.1", False, 1)):
+            c.zone_id = "kept"
+            try:
+                call()
+            except Exception as error:
+                lookup = error if isinstance(error, qov.ZoneLookupError) else error.__cause__
+                result.append((type(error).__name__, str(error), lookup.domain, lookup.status, lookup.body))
+        result.append(c.get("/"))
         """, URL=url)
-    name, message, (status, body) = outcome.value
-    assert (name, message) == ("Exception", body) and status == 7
+    *errors, (status, body) = outcome.value
+    assert status == 7 and errors == [
+        ("ZoneLookupError", body, "example.com", 7, body),
+        ("ZoneNotFoundError", "Domain not found: example.com", "example.com", 7, body),
+        ("ZoneNotFoundError", "Domain not found: example.com", "example.com", 7, body),
+    ]
 
 
 @pytest.mark.parametrize("scenario, error", [

@@ -1,11 +1,21 @@
 """Native Cloudflare API v4 and DingTalk robot clients.
 
 The classes live in the extension module `_qov`; this package is their public
-name (both report their module as "qov").
+name (all of them report their module as "qov").
 """
-from _qov import Cloudflare, DingTalk
+from _qov import (
+    Cloudflare,
+    DingTalk,
+    Error,
+    NoZoneError,
+    Response,
+    RobotReply,
+    ZoneLookupError,
+    ZoneNotFoundError,
+)
 
-__all__ = ["Cloudflare", "DingTalk"]
+__all__ = ["Cloudflare", "DingTalk", "Error", "NoZoneError", "Response", "RobotReply", "ZoneLookupError",
+           "ZoneNotFoundError"]
 
 
 def __getattr__(name: str) -> str:

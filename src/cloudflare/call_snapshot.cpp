@@ -3,6 +3,8 @@
 #include <string_view>
 #include <utility>
 
+#include "cloudflare/response_type.hpp"
+#include "cloudflare/zone_errors.hpp"
 #include "cloudflare/zone_path.hpp"
 
 bool has_zone_id(CloudflareObject* self) {
@@ -12,7 +14,7 @@ bool has_zone_id(CloudflareObject* self) {
 
 std::optional<std::string> remembered_zone_id(CloudflareObject* self) {
     if (!has_zone_id(self)) {
-        qov::raise(PyExc_TypeError, "Zone id is null, please query domain first.");
+        raise_no_zone();
         return std::nullopt;
     }
     std::optional<std::string> zone_id = qov::utf8_of_str(self->zone_id, "zone_id");
@@ -36,21 +38,18 @@ std::optional<CloudflareCall> read_call(CloudflareObject* self, std::string zone
                           std::move(zone_id), self->limits};
 }
 
-qov::Ref response_tuple(const HttpResult& result) {
-    qov::Ref status = qov::Ref::steal(PyLong_FromLong(result.status));
-    if (!status) return {};
-    qov::Ref body = qov::lenient_str(result.body);
-    if (!body) return {};
-    qov::Ref tuple = qov::Ref::steal(PyTuple_New(2));
-    if (!tuple) return {};
-    PyTuple_SET_ITEM(tuple.get(), 0, status.release());
-    PyTuple_SET_ITEM(tuple.get(), 1, body.release());
-    return tuple;
+qov::Ref response_tuple(const HttpResult& result, const char* action) {
+    return make_response(qov::Ref::steal(PyLong_FromLong(result.status)), qov::lenient_str(result.body), action);
 }
 
 qov::Ref response_tuple(const std::optional<HttpResult>& result) {
     if (!result) return {};
     return response_tuple(*result);
+}
+
+qov::Ref response_tuple(PyObject* status, PyObject* message, const char* action) {
+    if (status == nullptr || message == nullptr) return {};
+    return make_response(qov::Ref::borrow(status), qov::Ref::borrow(message), action);
 }
 
 std::optional<std::string> lenient_utf8(const std::string& bytes) {

@@ -13,6 +13,7 @@ struct CloudflareObject {
     PyObject* zone;     // null until a lookup, a setter or a read stores a str
     PyObject* zone_id;  // likewise
     PyObject* proxy;    // never null; empty means a direct connection
+    PyObject* trace;    // never null: True, False, None, a text stream or a logging.Logger
     CloudflareLimits limits;  // holds no interpreter object; checked when set
 };
 
@@ -29,6 +30,10 @@ PyObject* CloudflareObject_get_timeout(PyObject* self, void* closure);
 int CloudflareObject_set_timeout(PyObject* self, PyObject* value, void* closure);
 PyObject* CloudflareObject_get_max_retries(PyObject* self, void* closure);
 int CloudflareObject_set_max_retries(PyObject* self, PyObject* value, void* closure);
+PyObject* CloudflareObject_get_trace(PyObject* self, void* closure);
+int CloudflareObject_set_trace(PyObject* self, PyObject* value, void* closure);
+
+extern const char Cloudflare_doc[];
 
 // Methods. Each reads its arguments by position or by the parameter names of
 // its doc string's first line (the __text_signature__ form help() and

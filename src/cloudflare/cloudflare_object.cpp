@@ -1,6 +1,13 @@
 #include "cloudflare/cloudflare.hpp"
 
 #include "common/limit_values.hpp"
+#include "common/trace_writer.hpp"
+
+// The signature line only, for inspect.signature and help(): the class has no
+// __doc__ of its own (module.cpp keeps it None).
+const char Cloudflare_doc[] =
+    "Cloudflare(email='', account='', api_token='', proxy='', api_url='https://api.cloudflare.com/client/v4', "
+    "timeout=30, max_retries=2, *, trace=True)\n--\n\n";
 
 namespace {
 
@@ -39,17 +46,18 @@ PyObject* Cloudflare_new(PyTypeObject* type, PyObject*, PyObject*) {
         *field = PyUnicode_FromString("");
         if (*field == nullptr) return nullptr;  // dealloc releases the fields already set
     }
+    self->trace = Py_NewRef(Py_True);
     self->limits = CloudflareLimits{};
     return instance.release();
 }
 
 int Cloudflare_init(PyObject* object, PyObject* args, PyObject* kwargs) {
     static const char* kwlist[] = {"email", "account", "api_token", "proxy", "api_url", "timeout", "max_retries",
-                                   nullptr};
+                                   "trace", nullptr};
     PyObject *email = nullptr, *account = nullptr, *api_token = nullptr, *proxy = nullptr, *api_url = nullptr;
-    PyObject *timeout = nullptr, *max_retries = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|UUUUUOO", const_cast<char**>(kwlist), &email, &account,
-                                     &api_token, &proxy, &api_url, &timeout, &max_retries)) {
+    PyObject *timeout = nullptr, *max_retries = nullptr, *trace = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|UUUUUOO$O", const_cast<char**>(kwlist), &email, &account,
+                                     &api_token, &proxy, &api_url, &timeout, &max_retries, &trace)) {
         return -1;
     }
     // Checked and made before any field changes, so a failure leaves the instance as it was.
@@ -57,6 +65,7 @@ int Cloudflare_init(PyObject* object, PyObject* args, PyObject* kwargs) {
     CloudflareLimits limits = self->limits;
     if (timeout != nullptr && qov::set_seconds(limits.timeout, timeout, "timeout") < 0) return -1;
     if (max_retries != nullptr && qov::set_count(limits.max_retries, max_retries, "max_retries") < 0) return -1;
+    if (trace != nullptr && check_trace_setting(trace) < 0) return -1;
     qov::Ref url = api_url ? qov::Ref::borrow(api_url) : qov::Ref::steal(PyUnicode_FromString(kDefaultApiUrl));
     if (!url) return -1;
 
@@ -66,6 +75,7 @@ int Cloudflare_init(PyObject* object, PyObject* args, PyObject* kwargs) {
     store_if_given(self->api_token, api_token);
     qov::replace_field(self->api_url, std::move(url));
     store_if_given(self->proxy, proxy);
+    store_if_given(self->trace, trace);
     return 0;
 }
 
@@ -97,4 +107,10 @@ PyObject* CloudflareObject_get_max_retries(PyObject* self, void*) {
 
 int CloudflareObject_set_max_retries(PyObject* self, PyObject* value, void*) {
     return qov::set_count(as_cloudflare(self)->limits.max_retries, value, "max_retries");
+}
+
+PyObject* CloudflareObject_get_trace(PyObject* self, void*) { return get_trace(as_cloudflare(self)->trace); }
+
+int CloudflareObject_set_trace(PyObject* self, PyObject* value, void*) {
+    return set_trace(as_cloudflare(self)->trace, value);
 }

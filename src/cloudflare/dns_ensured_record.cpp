@@ -14,6 +14,7 @@
 #include "cloudflare/record_body.hpp"
 #include "cloudflare/record_name.hpp"
 #include "cloudflare/request.hpp"
+#include "cloudflare/zone_errors.hpp"
 #include "cloudflare/zone_path.hpp"
 #include "common/trace_writer.hpp"
 
@@ -110,6 +111,7 @@ struct Outcome {
     HttpResult response;  // of the last write, or the deciding listing page
     ListedRecord record;  // return_found
     NotFound not_found = NotFound::scan_end;
+    bool deleted = false;  // a delete was performed
 };
 
 // Performs the plan's steps in order; the answers of all but the last are not the caller's.
@@ -150,6 +152,7 @@ std::optional<Outcome> perform_plan(const CloudflareCall& call, const WantedReco
         if (step.action == Action::remove || step.action == Action::update || step.action == Action::create) {
             if (!written) return std::nullopt;  // interrupted: the rest of the plan is not performed
             outcome.response = std::move(*written);
+            outcome.deleted = outcome.deleted || step.action == Action::remove;
         }
     }
     return outcome;
@@ -163,18 +166,23 @@ PyObject* result_of(const Outcome& outcome, const WantedRecord& w) {
                                  : "Nothing to do, Record not found: %s, %s, %s, %d";
         qov::Ref message = qov::Ref::steal(
             PyUnicode_FromFormat(format, w.name.c_str(), w.type.c_str(), w.content.c_str(), w.proxied ? 1 : 0));
-        if (!message) return nullptr;
-        return Py_BuildValue("(sO)", "404", message.get());
+        const qov::Ref status = qov::Ref::steal(PyUnicode_FromString("404"));
+        return response_tuple(status.get(), message.get(), outcome.deleted ? "deleted" : "absent").release();
     }
     if (outcome.action == Action::return_found) {
         const ListedRecord& r = outcome.record;
         qov::Ref message = qov::Ref::steal(PyUnicode_FromFormat(
             "Record found: %s %s, %s, %s, %d %d", r.id.c_str(), r.name.c_str(), r.type.c_str(), r.content.c_str(),
             r.proxied ? 1 : 0, static_cast<int>(r.priority)));
-        if (!message) return nullptr;
-        return Py_BuildValue("(iO)", static_cast<int>(outcome.response.status), message.get());
+        const qov::Ref status = qov::Ref::steal(PyLong_FromLong(outcome.response.status));
+        return response_tuple(status.get(), message.get(), outcome.deleted ? "deleted" : "unchanged").release();
     }
-    return response_tuple(outcome.response).release();
+    // What the call wrote: a create may follow deletions; the listing comes back as it was.
+    const char* action = outcome.action == Action::create   ? "created"
+                         : outcome.action == Action::update ? "updated"
+                         : outcome.deleted                  ? "deleted"
+                                                            : "unchanged";
+    return response_tuple(outcome.response, action).release();
 }
 
 // A flag given as any object the interpreter can read as an integer; omitted means true.
@@ -201,7 +209,7 @@ PyObject* Cloudflare_ensure_dns_record(PyObject* object, PyObject* args, PyObjec
         return nullptr;
     }
     CloudflareObject* self = as_cloudflare(object);
-    if (!has_zone_id(self)) return qov::raise(PyExc_TypeError, "Zone id is null, please query domain first.");
+    if (!has_zone_id(self)) return raise_no_zone();
     EnsureFlags flags;
     if (!read_flag(present_flag, flags.present) || !read_flag(replace_flag, flags.replace)) return nullptr;
 
@@ -211,12 +219,12 @@ PyObject* Cloudflare_ensure_dns_record(PyObject* object, PyObject* args, PyObjec
     std::optional<CloudflareCall> call = listing_call(self, domain);
     if (!call) {
         // A failed zone lookup reads as an unknown domain; errors in the instance's own fields stand.
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) PyErr_Format(PyExc_TypeError, "Domain not found: %s", domain);
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) raise_zone_not_found(domain);
         return nullptr;
     }
     std::optional<ReadListing> read = read_listing(*call, wanted, flags, domain);
     if (!read) return nullptr;
-    if (read->unscannable) return response_tuple(*read->unscannable).release();
+    if (read->unscannable) return response_tuple(*read->unscannable, "unchanged").release();
     std::optional<Outcome> outcome = perform_plan(*call, wanted, *read);
     if (!outcome) return nullptr;
     return result_of(*outcome, wanted);

@@ -7,6 +7,7 @@
 #include "cloudflare/call_snapshot.hpp"
 #include "cloudflare/record_body.hpp"
 #include "cloudflare/request.hpp"
+#include "cloudflare/zone_errors.hpp"
 #include "cloudflare/zone_lookup.hpp"
 #include "cloudflare/zone_path.hpp"
 #include "common/trace_writer.hpp"
@@ -76,7 +77,7 @@ std::optional<CloudflareCall> listing_call(CloudflareObject* self, const char* d
             std::optional<ZoneFound> found = look_up_zone(self, *call, domain, failure);
             if (!found) {
                 // An answer without a zone is reported as such; other errors stand.
-                if (failure == LookupFailure::no_zone) PyErr_Format(PyExc_TypeError, "Domain not found: %s", domain);
+                if (failure == LookupFailure::no_zone) raise_zone_not_found(domain);
                 return std::nullopt;
             }
             if (!found->zone_id.empty() && !check_path_segment(found->zone_id, "zone_id")) return std::nullopt;
@@ -88,7 +89,7 @@ std::optional<CloudflareCall> listing_call(CloudflareObject* self, const char* d
     }
     // Reached when the domain equals a `zone` that was set without a lookup.
     if (zone_id ? zone_id->empty() : !has_zone_id(self)) {
-        qov::raise(PyExc_TypeError, "Domain not found!");
+        raise_zone_not_found(nullptr);
         return std::nullopt;
     }
     if (!zone_id) {

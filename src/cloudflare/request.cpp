@@ -61,7 +61,7 @@ std::optional<HttpResult> request(const CloudflareCall& call, std::string_view m
         const RetryDecision decision =
             decide_retry(policy, method, outcome, attempt, std::chrono::system_clock::now(), thread_unit_random);
         if (!decision.retry) return result;
-        write_trace(retry_trace_line(outcome, decision.wait, attempt + 1, policy.max_retries + 1));
+        write_trace(retry_trace_line(outcome, decision.wait, attempt + 1, policy.max_retries + 1), TraceLevel::wait);
         if (!qov::pause(decision.wait)) return std::nullopt;
     }
 }

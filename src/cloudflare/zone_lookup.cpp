@@ -5,6 +5,7 @@
 
 #include "cloudflare/call_snapshot.hpp"
 #include "cloudflare/request.hpp"
+#include "cloudflare/zone_errors.hpp"
 #include "cloudflare/zone_path.hpp"
 #include "common/json_tree.hpp"
 
@@ -14,28 +15,25 @@ constexpr std::string_view kLookupPrefix = "/zones?page=1&per_page=20&order=stat
 
 // The id text of the first listed zone, or null with an exception set when the
 // answer does not name a usable zone. `text` is the body as the script sees it.
-json_object* first_zone_id(json_object* root, const std::string& text, const char* domain) {
-    // A missing member, or a body that is not JSON, reads as false.
+json_object* first_zone_id(json_object* root, const std::string& text, const char* domain,
+                           const HttpResult& answer) {
+    // A missing member, or a body that is not JSON (a failed transfer's
+    // message among them), reads as false.
     if (!json_object_get_boolean(json_object_object_get(root, "success"))) {
-        qov::Ref message = qov::Ref::steal(
-            PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
-        if (message) PyErr_SetObject(PyExc_Exception, message.get());
-        return nullptr;
+        return raise_zone_lookup_error(text.c_str(), domain, answer);
     }
     json_object* zones = json_object_object_get(root, "result");
     if (!json_object_is_type(zones, json_type_array)) {
-        PyErr_Format(PyExc_Exception, "Unexpected zone listing for %s: \"result\" is not an array", domain);
-        return nullptr;
+        const std::string message = "Unexpected zone listing for " + std::string(domain) + ": \"result\" is not an array";
+        return raise_zone_lookup_error(message.c_str(), domain, answer);
     }
-    if (json_object_array_length(zones) == 0) {
-        PyErr_Format(PyExc_TypeError, "Domain not found: %s", domain);
-        return nullptr;
-    }
+    if (json_object_array_length(zones) == 0) return raise_zone_not_found(domain);
     json_object* id = nullptr;
     if (!json_object_object_get_ex(json_object_array_get_idx(zones, 0), "id", &id) ||
         !json_object_is_type(id, json_type_string)) {
-        PyErr_Format(PyExc_Exception, "Unexpected zone listing for %s: the first zone has no \"id\" text", domain);
-        return nullptr;
+        const std::string message =
+            "Unexpected zone listing for " + std::string(domain) + ": the first zone has no \"id\" text";
+        return raise_zone_lookup_error(message.c_str(), domain, answer);
     }
     return id;
 }
@@ -65,7 +63,7 @@ std::optional<ZoneFound> look_up_zone(CloudflareObject* self, const CloudflareCa
     std::optional<std::string> text = lenient_utf8(response->body);
     if (!text) return std::nullopt;
     JsonPtr root(json_tokener_parse(text->c_str()));
-    json_object* id = first_zone_id(root.get(), *text, domain);
+    json_object* id = first_zone_id(root.get(), *text, domain, *response);
     if (id == nullptr) {
         if (!PyErr_ExceptionMatches(PyExc_MemoryError)) failure = LookupFailure::no_zone;
         return std::nullopt;

@@ -75,6 +75,13 @@ std::optional<std::string> utf8_of_str(PyObject* object, const char* what);
 // naming `what` when the field is missing (a deleted member).
 std::optional<std::string> utf8_of_str_form(PyObject* object, const char* what);
 
+// The exception set now, normalised, with its traceback attached; clears it.
+// Empty when none is set.
+Ref take_exception() noexcept;
+
+// Sets `exception` (from take_exception) as the current one again.
+void restore_exception(Ref exception) noexcept;
+
 // A new str decoded from bytes that should be UTF-8; invalid bytes become U+FFFD.
 Ref lenient_str(const std::string& bytes);
 

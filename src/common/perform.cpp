@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "common/call_scope.hpp"
 #include "common/interp.hpp"
 #include "common/trace_writer.hpp"
 
@@ -55,9 +56,15 @@ namespace qov {
 
 std::optional<HttpResult> perform(const HttpRequest& request) {
     for (const std::string& line : request_trace_lines(request)) write_trace(line);
+    // Ctrl-C during a slow trace write raised inside the write, and one that
+    // came as the write returned is only pending: either ends the call here,
+    // as it would during the transfer.
+    if (CallScope::raise_kept_interrupt()) return std::nullopt;
+    const bool main_thread = on_main_thread();
+    if (main_thread && PyErr_CheckSignals() != 0) return std::nullopt;
     PyThreadState* const state = PyThreadState_Get();
     const InterruptCheck check =
-        on_main_thread() ? InterruptCheck([state] { return signal_handler_raised(state); }) : InterruptCheck();
+        main_thread ? InterruptCheck([state] { return signal_handler_raised(state); }) : InterruptCheck();
     HttpResult result;
     {
         AllowThreads unlocked;
@@ -69,6 +76,7 @@ std::optional<HttpResult> perform(const HttpRequest& request) {
 
 bool pause(std::chrono::nanoseconds wait) {
     using std::chrono::steady_clock;
+    if (CallScope::raise_kept_interrupt()) return false;  // Ctrl-C during the wait's trace line
     const bool checks_signals = on_main_thread();
     const steady_clock::time_point until = steady_clock::now() + wait;
     for (;;) {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/interp.hpp"
+#include "common/call_scope.hpp"
 
 namespace {
 
@@ -29,21 +29,60 @@ private:
     PyObject* raised_ = nullptr;
 };
 
-}  // namespace
+// Whether `value` is a logging.Logger. The logging module is only looked up
+// among the imported ones: a script that holds a logger has imported it, and
+// `import qov` stays free of it.
+int is_logger(PyObject* value) {
+    PyObject* logging = PyDict_GetItemString(PyImport_GetModuleDict(), "logging");  // borrowed
+    if (logging == nullptr) return 0;
+    qov::Ref logger_type = qov::Ref::steal(PyObject_GetAttrString(logging, "Logger"));
+    if (!logger_type) {
+        PyErr_Clear();
+        return 0;
+    }
+    return PyObject_IsInstance(value, logger_type.get());
+}
 
-void write_trace(std::string_view text) {
-    const SavedError saved;
-    PyObject* out = PySys_GetObject("stdout");  // borrowed
-    if (out == nullptr || out == Py_None) return;
+// logging.DEBUG and logging.WARNING, whose values the logging module fixes.
+constexpr int kDebugLevel = 10;
+constexpr int kWarningLevel = 30;
+
+void write_to(PyObject* target, std::string_view text, TraceLevel level) {
+    const int logger = is_logger(target);
+    if (logger < 0) return;
+    if (logger) {
+        if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+        qov::Ref record = qov::Ref::steal(
+            PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+        if (!record) return;
+        const int number = level == TraceLevel::wait ? kWarningLevel : kDebugLevel;
+        qov::Ref logged = qov::Ref::steal(PyObject_CallMethod(target, "log", "iO", number, record.get()));
+        return;
+    }
     // Bytes that are not UTF-8 (a listed value, a reply) show as U+FFFD.
     qov::Ref line = qov::Ref::steal(
         PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-    if (line) {
-        // Held while write runs: a write that replaces sys.stdout must not free it under us.
-        qov::Ref stream = qov::Ref::borrow(out);
-        qov::Ref written = qov::Ref::steal(PyObject_CallMethod(stream.get(), "write", "O", line.get()));
+    if (!line) return;
+    qov::Ref written = qov::Ref::steal(PyObject_CallMethod(target, "write", "O", line.get()));
+}
+
+}  // namespace
+
+void write_trace(std::string_view text, TraceLevel level) {
+    qov::CallScope* call = qov::CallScope::current();
+    if (call != nullptr && call->has_kept_interrupt()) return;  // the call is ending
+    PyObject* setting = call != nullptr ? call->trace() : Py_True;  // borrowed
+    if (setting == nullptr || setting == Py_False || setting == Py_None) return;
+    const SavedError saved;
+    // Held while the write runs: a write that replaces sys.stdout or the
+    // object's trace setting must not free the destination under us.
+    qov::Ref target = qov::Ref::borrow(setting == Py_True ? PySys_GetObject("stdout") : setting);
+    if (target && target.get() != Py_None) write_to(target.get(), text, level);
+    // A failed trace never fails the request; an interrupt ends the call.
+    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception) && call != nullptr) {
+        call->keep_interrupt();
     }
-    PyErr_Clear();  // a failed trace never fails the request
+    PyErr_Clear();
 }
 
 int debug(const char* format, ...) {
@@ -61,4 +100,27 @@ int debug(const char* format, ...) {
     }
     va_end(again);
     return length;
+}
+
+int check_trace_setting(PyObject* value) {
+    if (value == Py_True || value == Py_False || value == Py_None) return 0;
+    const int logger = is_logger(value);
+    if (logger != 0) return logger < 0 ? -1 : 0;
+    const int writes = PyObject_HasAttrString(value, "write");
+    if (writes) return 0;
+    PyErr_Format(PyExc_TypeError, "trace should be True, False, None, a text stream or a logging.Logger, not %s",
+                 Py_TYPE(value)->tp_name);
+    return -1;
+}
+
+PyObject* get_trace(PyObject* field) { return Py_NewRef(field != nullptr ? field : Py_True); }
+
+int set_trace(PyObject*& field, PyObject* value) {
+    if (value == nullptr) {
+        PyErr_SetString(PyExc_TypeError, "trace cannot be deleted");
+        return -1;
+    }
+    if (check_trace_setting(value) < 0) return -1;
+    qov::replace_field(field, qov::Ref::borrow(value));
+    return 0;
 }

@@ -13,6 +13,7 @@ struct DingTalkObject {
     PyObject_HEAD
     PyObject* token;
     PyObject* secret;
+    PyObject* trace;  // never null: True, False, None, a text stream or a logging.Logger
     DingTalkLimits limits;
 };
 
@@ -27,6 +28,8 @@ PyObject* DingTalkObject_get_timeout(PyObject* self, void* closure);
 int DingTalkObject_set_timeout(PyObject* self, PyObject* value, void* closure);
 PyObject* DingTalkObject_get_per_minute(PyObject* self, void* closure);
 int DingTalkObject_set_per_minute(PyObject* self, PyObject* value, void* closure);
+PyObject* DingTalkObject_get_trace(PyObject* self, void* closure);
+int DingTalkObject_set_trace(PyObject* self, PyObject* value, void* closure);
 
 // Messages. Each reads its arguments by position or by the parameter names of
 // its doc string's first line.

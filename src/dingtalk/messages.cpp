@@ -8,6 +8,7 @@
 
 #include "common/json_tree.hpp"
 #include "dingtalk/pacing.hpp"
+#include "dingtalk/robot_reply.hpp"
 #include "dingtalk/signing.hpp"
 #include "common/perform.hpp"
 #include "common/trace_writer.hpp"
@@ -51,7 +52,7 @@ bool wait_for_turn(const Credentials& credentials) {
         const SendPacer::Clock::duration wait =
             pacer.reserve(credentials.token, credentials.limits.per_minute, SendPacer::Clock::now());
         if (wait <= SendPacer::Clock::duration::zero()) return true;
-        write_trace(pacing_trace_line(wait, credentials.limits.per_minute));
+        write_trace(pacing_trace_line(wait, credentials.limits.per_minute), TraceLevel::wait);
         if (!qov::pause(wait)) return false;
     }
 }
@@ -117,7 +118,7 @@ JsonPtr markdown_message(std::string_view title, std::string_view text, const st
     return message;
 }
 
-// Posts the message and returns the reply, whatever its HTTP status, as str.
+// Posts the message and returns the reply, whatever its HTTP status, as a RobotReply.
 // A reply that is not UTF-8 raises the decoding error.
 PyObject* post_message(const std::string& url, const JsonPtr& message, double timeout) {
     if (!message) return PyErr_NoMemory();
@@ -131,7 +132,10 @@ PyObject* post_message(const std::string& url, const JsonPtr& message, double ti
     const std::optional<HttpResult> result = qov::perform(request);
     if (!result) return nullptr;
     debug("Result: %s\n", result->body.c_str());
-    return PyUnicode_DecodeUTF8(result->body.data(), static_cast<Py_ssize_t>(result->body.size()), "strict");
+    return make_robot_reply(qov::Ref::steal(PyUnicode_DecodeUTF8(result->body.data(),
+                                                                 static_cast<Py_ssize_t>(result->body.size()), "strict")),
+                            result->status)
+        .release();
 }
 
 // The signing lines written so far stay; nothing is sent.

@@ -12,15 +12,17 @@ namespace {
 // may end up in a reference cycle (a list in a member, a str subclass with a
 // __dict__ in zone or proxy), so every one is listed. An object field added to
 // a struct moves its plain `limits` and stops the build here until it is listed too.
-std::array<PyObject**, 7> object_fields(CloudflareObject* self) {
+std::array<PyObject**, 8> object_fields(CloudflareObject* self) {
     return {&self->email, &self->account, &self->api_token, &self->api_url,
-            &self->zone,  &self->zone_id, &self->proxy};
+            &self->zone,  &self->zone_id, &self->proxy,     &self->trace};
 }
-static_assert(offsetof(CloudflareObject, limits) == sizeof(PyObject) + 7 * sizeof(PyObject*),
+static_assert(offsetof(CloudflareObject, limits) == sizeof(PyObject) + 8 * sizeof(PyObject*),
               "CloudflareObject changed: list its object fields in object_fields()");
 
-std::array<PyObject**, 2> object_fields(DingTalkObject* self) { return {&self->token, &self->secret}; }
-static_assert(offsetof(DingTalkObject, limits) == sizeof(PyObject) + 2 * sizeof(PyObject*),
+std::array<PyObject**, 3> object_fields(DingTalkObject* self) {
+    return {&self->token, &self->secret, &self->trace};
+}
+static_assert(offsetof(DingTalkObject, limits) == sizeof(PyObject) + 3 * sizeof(PyObject*),
               "DingTalkObject changed: list its object fields in object_fields()");
 
 template <typename Object>
