@@ -19,6 +19,7 @@ from urllib.error import HTTPError, URLError
 
 import pytest
 
+from cloudflare_fixtures import Clock
 from qov_sandbox import CloudflareFake, DingTalkFake, dingtalk_sign, read_seed
 
 SANDBOX_DIR = str(Path(__file__).parent.parent / "sandbox")
@@ -154,16 +155,6 @@ THROTTLED = {"success": False, "errors": [{"code": 971, "message": "Please wait 
                                                                    "request speed"}]}
 
 
-class Clock:
-    """A hand-moved monotonic clock for the fakes' limits."""
-
-    def __init__(self) -> None:
-        self.now = 1000.0
-
-    def __call__(self) -> float:
-        return self.now
-
-
 def call(fake, method: str, path: str, token: str | None = "test-token", body=None, source: str = "127.0.0.1"):
     """(status, headers, parsed body) of one request to a fake, from `source`."""
     connection = http.client.HTTPConnection(fake.host, fake.port, timeout=10, source_address=(source, 0))
@@ -186,26 +177,6 @@ def cloudflare_fake():
     fake.add_token("org-only", zones=["example.org"])
     with fake:
         yield fake
-
-
-def test_cloudflare_rate_limit_without_a_block_refuses_to_the_windows_end(cloudflare_fake):
-    cloudflare_fake.set_rate_limit(2, 60, block=0)
-    zones = "/client/v4/zones"
-    seen = [call(cloudflare_fake, "GET", zones) for _ in range(3)]
-    assert [(status, h["Ratelimit"], h["Ratelimit-Policy"], h["Retry-After"]) for status, h, _ in seen] == [
-        (200, '"default";r=1;t=60', '"default";q=2;w=60', None),
-        (200, '"default";r=0;t=60', '"default";q=2;w=60', None),
-        (429, '"default";r=0;t=60', '"default";q=2;w=60', "60")]
-    assert seen[2][2] == THROTTLED
-    status, headers, _ = call(cloudflare_fake, "GET", zones, token="nobody")  # refused, but counted apart
-    assert (status, headers["Ratelimit"]) == (403, '"default";r=1;t=60')
-    cloudflare_fake.clock.now += 59.5
-    assert call(cloudflare_fake, "GET", zones)[1]["Retry-After"] == "1"
-    cloudflare_fake.clock.now += 0.5  # the window has passed: a full quota again
-    status, headers, _ = call(cloudflare_fake, "GET", zones)
-    assert (status, headers["Ratelimit"]) == (200, '"default";r=1;t=60')
-    cloudflare_fake.set_rate_limit(0)
-    assert "Ratelimit" not in call(cloudflare_fake, "GET", zones)[1]
 
 
 def _denied(page: str) -> dict:

@@ -8,22 +8,10 @@ import httpx
 import pytest
 import requests
 
+from cloudflare_fixtures import Clock
 from qov_sandbox import CloudflareFake, read_seed
 
 ZONE = "023e105f4ecef8ad9ca31a8372d0c353"  # example.com in the shipped seed
-SEEDED = {("A", "example.com", "192.0.2.10", 1, None, ()), ("A", "www.example.com", "192.0.2.11", 1, None, ()),
-          ("AAAA", "www.example.com", "2001:db8::11", 1, None, ()),
-          ("CNAME", "blog.example.com", "www.example.com", 1, None, ()),
-          ("MX", "example.com", "mail.example.com", 3600, None, ()),
-          ("TXT", "example.com", "v=spf1 mx -all", 1, None, ())}
-
-
-class Clock:
-    def __init__(self) -> None:
-        self.now = 1000.0
-
-    def __call__(self) -> float:
-        return self.now
 
 
 @pytest.fixture
@@ -34,10 +22,19 @@ def sandbox(tls):
         yield fake
 
 
-def sdk(fake: CloudflareFake, tls, token: str = "test-token") -> cloudflare.Cloudflare:
-    # Our own httpx client: the throwaway CA, and no proxy from the environment.
-    http = httpx.Client(verify=tls.client_context(), trust_env=False)
-    return cloudflare.Cloudflare(api_token=token, base_url=fake.api_url, max_retries=0, http_client=http)
+@pytest.fixture
+def sdk(sandbox, tls):
+    """SDK clients of the sandbox by token, each with our own httpx client:
+    the throwaway CA, no proxy from the environment, closed afterwards."""
+    made: list[cloudflare.Cloudflare] = []
+
+    def client(token: str = "test-token") -> cloudflare.Cloudflare:
+        http = httpx.Client(verify=tls.client_context(), trust_env=False)
+        made.append(cloudflare.Cloudflare(api_token=token, base_url=sandbox.api_url, max_retries=0, http_client=http))
+        return made[-1]
+    yield client
+    for each in made:
+        each.close()
 
 
 def state(fake: CloudflareFake) -> set[tuple]:
@@ -57,25 +54,14 @@ def refused(call):
     raise AssertionError("not refused")
 
 
-def delete_home(c, fake, _):
-    record_id = home_id(fake)
-    return c.dns.records.delete(record_id, zone_id=ZONE).id == record_id
+def later(fake: CloudflareFake, seconds: float) -> None:
+    fake.clock.now += seconds
 
 
 def spend_quota(c, fake, _):
     fake.set_rate_limit(1, 300, 300)
     c.zones.get(zone_id=ZONE)
     return refused(lambda: c.dns.records.create(zone_id=ZONE, type="A", name="late", content="192.0.2.9", ttl=1))
-
-
-def blocked_for_every_token(c, fake, other):
-    fake.clock.now += 120
-    return refused(lambda: other.dns.records.list(zone_id=ZONE))
-
-
-def after_the_block(c, fake, _):
-    fake.clock.now += 180
-    return c.dns.records.create(zone_id=ZONE, type="A", name="late", content="192.0.2.9", ttl=1).name
 
 
 HOME = ("A", "home.example.com")
@@ -98,50 +84,58 @@ OPERATIONS = [
      [("AAAA", "www.example.com"), ("CNAME", "blog.example.com")], set()),
     ("create, the name completed",
      lambda c, f, _: c.dns.records.create(zone_id=ZONE, type="A", name="Home", content="192.0.2.50", ttl=300,
-                                       comment="ddns", tags=["owner:ops"]).name,
+                                          comment="ddns", tags=["owner:ops"]).name,
      "home.example.com", {(*HOME, "192.0.2.50", 300, "ddns", ("owner:ops",))}),
     ("edit (PATCH) keeps comment and tags",
      lambda c, f, _: c.dns.records.edit(home_id(f), zone_id=ZONE, type="A", name="home.example.com", ttl=300,
-                                     content="192.0.2.51").comment,
+                                        content="192.0.2.51").comment,
      "ddns", {(*HOME, "192.0.2.51", 300, "ddns", ("owner:ops",))}),
     ("update (PUT) drops them",
      lambda c, f, _: c.dns.records.update(home_id(f), zone_id=ZONE, type="A", name="home.example.com", ttl=1,
-                                       content="192.0.2.52").tags,
+                                          content="192.0.2.52").tags,
      [], {(*HOME, "192.0.2.52", 1, None, ())}),
     ("an identical record is refused",
      lambda c, f, _: refused(lambda: c.dns.records.create(zone_id=ZONE, type="A", name="home.example.com.",
-                                                       content="192.0.2.52", ttl=120)),
+                                                          content="192.0.2.52", ttl=120)),
      (400, 81058, None), {(*HOME, "192.0.2.52", 1, None, ())}),
-    ("delete", delete_home, True, set()),
+    ("delete", lambda c, f, _: c.dns.records.delete(rid := home_id(f), zone_id=ZONE).id == rid, True, set()),
     ("the request over the quota is refused and blocks the user", spend_quota, (429, 971, "300"), set()),
-    ("the block holds for the user's other tokens, counting down", blocked_for_every_token, (429, 971, "180"), set()),
-    ("after the block the quota is whole again", after_the_block, "late.example.com",
-     {("A", "late.example.com", "192.0.2.9", 1, None, ())}),
+    ("the block holds for the user's other tokens, counting down",
+     lambda c, f, other: refused(lambda: later(f, 120) or other.dns.records.list(zone_id=ZONE)),
+     (429, 971, "180"), set()),
+    ("after the block the quota is whole again",
+     lambda c, f, _: later(f, 180) or c.dns.records.create(zone_id=ZONE, type="A", name="late", content="192.0.2.9",
+                                                           ttl=1).name,
+     "late.example.com", {("A", "late.example.com", "192.0.2.9", 1, None, ())}),
 ]
 
 
-def test_the_services_sdk_finds_the_sandbox_as_the_service_documents_it(sandbox, tls):
-    client, other = sdk(sandbox, tls), sdk(sandbox, tls, "dns-only-token")
+def test_the_services_sdk_finds_the_sandbox_as_the_service_documents_it(sandbox, sdk):
+    client, other = sdk(), sdk("dns-only-token")
+    seeded = state(sandbox)
     for what, call, answer, added in OPERATIONS:
         assert (what, call(client, sandbox, other)) == (what, answer)
-        assert (what, state(sandbox) - SEEDED, SEEDED - state(sandbox)) == (what, added, set())
+        assert (what, state(sandbox) - seeded, seeded - state(sandbox)) == (what, added, set())
 
 
-def test_requests_sees_the_quota_headers_and_the_block(sandbox, tls):
-    sandbox.set_rate_limit(2, 300, 300)
+@pytest.mark.parametrize("block", [300, 0])  # 0: refused only to the window's end
+def test_requests_sees_the_quota_headers_of_the_user_and_its_block(request, sandbox, tls, block):
+    sandbox.set_rate_limit(2, 300, block)
     session = requests.Session()
-    session.trust_env = False
-    session.verify = str(tls.ca_file)
+    request.addfinalizer(session.close)
+    session.trust_env, session.verify = False, str(tls.ca_file)
     zones = sandbox.api_url + "/zones"
 
-    def get(token: str = "test-token"):
+    def get(token: str = "test-token", later: float = 0):
+        sandbox.clock.now += later
         reply = session.get(zones, headers={"Authorization": f"Bearer {token}"}, timeout=10)
         return reply.status_code, reply.headers.get("Ratelimit"), reply.headers.get("Retry-After")
-    assert [get(), get("dns-only-token"), get()] == [
-        (200, '"default";r=1;t=300', None), (200, '"default";r=0;t=300', None), (429, '"default";r=0;t=300', "300")]
-    assert get("unknown")[:2] == (403, '"default";r=1;t=300')  # a token nobody owns counts apart
+    wait = 300 if block else 200
+    assert [get(), get("dns-only-token", later=100), get(), get("unknown")] == [
+        (200, '"default";r=1;t=300', None), (200, '"default";r=0;t=200', None),
+        (429, f'"default";r=0;t={wait}', str(wait)), (403, '"default";r=1;t=300', None)]  # nobody's: on its own
+    assert get(later=200) == ((429, '"default";r=0;t=100', "100") if block else (200, '"default";r=1;t=300', None))
+    assert get(later=100)[0] == 200
     assert session.get(zones, timeout=10).headers["Ratelimit-Policy"] == '"default";q=2;w=300'
-    sandbox.clock.now += 299.5
-    assert get() == (429, '"default";r=0;t=1', "1")
-    sandbox.clock.now += 0.5
-    assert get() == (200, '"default";r=1;t=300', None)
+    sandbox.set_rate_limit(0)
+    assert "Ratelimit" not in session.get(zones, timeout=10).headers

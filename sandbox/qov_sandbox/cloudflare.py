@@ -16,8 +16,9 @@ Choices where the service's behaviour is not pinned down publicly:
   escapes are decoded and a raw "+" means a space, as in the service's
   front end. Send "%2B" for a literal plus.
 - Checks run in this order: the rate limit (counted per user, for every
-  request; a bearer token the fake does not know counts apart), route (7000; 7003 for a malformed identifier),
-  Authorization header (9106, 6003/6111, 9109), then the zone: an unknown but
+  request; a bearer token the fake does not know counts apart), route
+  (7000; 7003 for a malformed identifier), Authorization header (9106,
+  6003/6111, 9109), then the zone: an unknown but
   well-formed zone id gets the same 400/7003 as a malformed one; then the
   token's rights (10000).
 - The quota's window opens with a user's first request and lasts
