@@ -26,6 +26,16 @@ RECORDS = [
 ]
 
 
+class Clock:
+    """A hand-moved monotonic clock for the fakes' limits."""
+
+    def __init__(self) -> None:
+        self.now = 1000.0
+
+    def __call__(self) -> float:
+        return self.now
+
+
 def _seeded(tls=None) -> CloudflareFake:
     fake = CloudflareFake(tokens=(TOKEN,), tls=tls).start()
     fake.add_zone(ZONE, id=ZONE_ID)

@@ -168,7 +168,7 @@ def test_txt_replace_removes_other_values(qov, zone, listed, deleted, result_kin
     kept = [value for n, value in enumerate(listed, start=1) if n not in deleted]
     assert contents(zone) == sorted(("TXT", value) for value in kept + (["v"] if result_kind == "create" else []))
     if result_kind == "listing":
-        assert json.loads(outcome.value[1])["result"][0]["content"] == listed[0]  # as listed before deleting
+        assert json.loads(outcome.value[1])["result"][0]["content"] == f'"{listed[0]}"'  # as listed before deleting
 
 
 def test_txt_replace_with_present_false_deletes_others_and_reports(qov, zone):

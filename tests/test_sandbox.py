@@ -19,6 +19,7 @@ from urllib.error import HTTPError, URLError
 
 import pytest
 
+from cloudflare_fixtures import Clock
 from qov_sandbox import CloudflareFake, DingTalkFake, dingtalk_sign, read_seed
 
 SANDBOX_DIR = str(Path(__file__).parent.parent / "sandbox")
@@ -129,6 +130,7 @@ def test_https_sandbox_writes_and_names_its_ca_file(seed_file, tmp_path, where):
     sandbox = SandboxProcess("--seed", str(seed_file), *args)
     try:
         ca_file = Path(sandbox.settings["CURL_CA_BUNDLE"])
+        assert sandbox.settings["SSL_CERT_FILE"] == sandbox.settings["REQUESTS_CA_BUNDLE"] == str(ca_file)
         if where == "named":
             assert ca_file == (tmp_path / "ca" / "sandbox-ca.pem").resolve()
         assert ca_file.is_file()
@@ -153,16 +155,6 @@ THROTTLED = {"success": False, "errors": [{"code": 971, "message": "Please wait 
                                                                    "request speed"}]}
 
 
-class Clock:
-    """A hand-moved monotonic clock for the fakes' limits."""
-
-    def __init__(self) -> None:
-        self.now = 1000.0
-
-    def __call__(self) -> float:
-        return self.now
-
-
 def call(fake, method: str, path: str, token: str | None = "test-token", body=None, source: str = "127.0.0.1"):
     """(status, headers, parsed body) of one request to a fake, from `source`."""
     connection = http.client.HTTPConnection(fake.host, fake.port, timeout=10, source_address=(source, 0))
@@ -185,25 +177,6 @@ def cloudflare_fake():
     fake.add_token("org-only", zones=["example.org"])
     with fake:
         yield fake
-
-
-def test_cloudflare_rate_limit_counts_per_token_and_window(cloudflare_fake):
-    zones = "/client/v4/zones"
-    seen = [call(cloudflare_fake, "GET", zones) for _ in range(3)]
-    assert [(status, h["Ratelimit"], h["Ratelimit-Policy"], h["Retry-After"]) for status, h, _ in seen] == [
-        (200, '"default";r=1;t=60', '"default";q=2;w=60', None),
-        (200, '"default";r=0;t=60', '"default";q=2;w=60', None),
-        (429, '"default";r=0;t=60', '"default";q=2;w=60', "60")]
-    assert seen[2][2] == THROTTLED
-    status, headers, _ = call(cloudflare_fake, "GET", zones, token="nobody")  # refused, but counted apart
-    assert (status, headers["Ratelimit"]) == (403, '"default";r=1;t=60')
-    cloudflare_fake.clock.now += 59.5
-    assert call(cloudflare_fake, "GET", zones)[1]["Retry-After"] == "1"
-    cloudflare_fake.clock.now += 0.5  # the window has passed: a full quota again
-    status, headers, _ = call(cloudflare_fake, "GET", zones)
-    assert (status, headers["Ratelimit"]) == (200, '"default";r=1;t=60')
-    cloudflare_fake.set_rate_limit(0)
-    assert "Ratelimit" not in call(cloudflare_fake, "GET", zones)[1]
 
 
 def _denied(page: str) -> dict:
@@ -256,34 +229,105 @@ def test_cloudflare_lists_only_the_zones_a_token_reaches(cloudflare_fake):
     assert names == {"test-token": ["example.com", "example.org"], "org-only": ["example.org"]}
 
 
+NOTE = {"type": "TXT", "name": "note", "content": "n", "comment": "Owner: Ops", "tags": ["team:DNS", "important"]}
+WWW, APEX = ["A www.example.com", "AAAA www.example.com"], ["A example.com", "MX example.com", "TXT example.com"]
+
+
+@pytest.mark.parametrize("path, query, found", [
+    (RECORDS, "name=WWW.example.com.", WWW),  # any case, one trailing dot
+    (RECORDS, "name=www.example.com..", []),
+    (RECORDS, "name=%40", APEX),
+    (RECORDS, "name=www", []),  # not completed with the zone name
+    (RECORDS, "name.exact=Example.COM&type=A", ["A example.com"]),
+    (RECORDS, "name.contains=W.EX", WWW),
+    (RECORDS, "name.startswith=blog&name.endswith=.com", ["CNAME blog.example.com"]),
+    (RECORDS, "content=2001:DB8:0::11", ["AAAA www.example.com"]),
+    (RECORDS, "content.exact=%22v%3Dspf1+mx+-all%22", ["TXT example.com"]),  # as listed, quoted
+    (RECORDS, "content.contains=SPF1", ["TXT example.com"]),
+    (RECORDS, "content.startswith=192.0.2.1&content.endswith=1", ["A www.example.com"]),
+    (RECORDS, "type=A&proxied=true", ["A www.example.com"]),
+    (RECORDS, "name=blog.example.com&type=MX&match=any", ["CNAME blog.example.com", "MX example.com"]),
+    (RECORDS, "type=A&order=content&direction=desc", ["A www.example.com", "A example.com"]),
+    (RECORDS, "type=A&per_page=1&page=2", ["A www.example.com"]),
+    (RECORDS, "comment.contains=OWNER", ["TXT note.example.com"]),
+    (RECORDS, "comment.absent=&type=TXT", ["TXT example.com"]),
+    (RECORDS, "tag=important", ["TXT note.example.com"]),
+    (RECORDS, "tag.exact=TEAM:dns&tag.absent=other", ["TXT note.example.com"]),
+    (RECORDS, "tag.absent=important&type=TXT", ["TXT example.com"]),
+    (RECORDS, "tag.present=nope&tag.startswith=team:d&tag_match=any", ["TXT note.example.com"]),
+    ("/client/v4/zones", "name=EXAMPLE.org.", ["example.org"]),
+    ("/client/v4/zones", "name=contains:ample.c", ["example.com"]),
+    ("/client/v4/zones", "name=ends_with_case_sensitive:.ORG", []),
+    ("/client/v4/zones", "name=not_equal:example.com&status=active", ["example.org"]),
+])
+def test_cloudflare_listings_filter_as_documented(cloudflare_fake, path, query, found):
+    cloudflare_fake.set_rate_limit(0)
+    assert call(cloudflare_fake, "POST", RECORDS, body=NOTE)[0] == 200
+    listed = call(cloudflare_fake, "GET", f"{path}?{query}")[2]["result"]
+    assert [f"{r['type']} {r['name']}" if "zone_id" in r else r["name"] for r in listed] == found
+
+
+@pytest.mark.parametrize("body, answer", [
+    ({"type": "NS", "name": "sub", "content": "ns1.example.net."}, "ns1.example.net"),
+    ({"type": "PTR", "name": "7", "content": "host.example.com"}, "host.example.com"),
+    ({"type": "A", "name": "x", "content": "192.0.2.1", "ttl": 30}, "192.0.2.1"),
+    ({"type": "A", "name": "x", "content": "192.0.2.1", "ttl": 29}, 9021),
+    ({"type": "SRV", "name": "_sip._tcp", "data": {"priority": 10, "weight": 5, "port": 5060,
+                                                   "target": "sip.example.com"}}, "5 5060 sip.example.com"),
+    ({"type": "SRV", "name": "_sip._tcp", "content": "10 5 5060 sip.example.com"}, 9101),
+    ({"type": "CAA", "name": "@", "data": {"flags": 0, "tag": "issue", "value": "ca.example"}}, '0 issue "ca.example"'),
+    ({"type": "CAA", "name": "@", "data": {"flags": 0, "tag": "issue"}}, 9101),
+    ({"type": "URI", "name": "_ftp._tcp", "priority": 1, "data": {"weight": 10, "target": "ftp://x"}}, '10 "ftp://x"'),
+    ({"type": "NS", "name": "www", "content": "ns1.example.net"}, 81056),  # www has A and AAAA records
+    ({"type": "SPF", "name": "x", "content": "v=spf1 -all"}, 9020),
+])
+def test_cloudflare_takes_the_record_types_of_the_schema(cloudflare_fake, body, answer):
+    cloudflare_fake.set_rate_limit(0)
+    status, _, seen = call(cloudflare_fake, "POST", RECORDS, body=body)
+    if isinstance(answer, int):
+        error = seen["errors"][0]
+        assert (status, (error.get("error_chain") or [error])[0]["code"]) == (400, answer)
+        return
+    assert (status, seen["result"]["content"]) == (200, answer)
+    stored = next(r for r in cloudflare_fake.records(ZONE_COM) if r["id"] == seen["result"]["id"])
+    wanted_priority = body.get("priority", (body.get("data") or {}).get("priority"))
+    assert (stored.get("data"), stored.get("priority")) == (body.get("data"), wanted_priority)
+
+
 @pytest.mark.parametrize("content, stored", [
-    ("v=spf1 -all", "v=spf1 -all"),  # a short content stays as written
+    ("v=spf1 -all", "v=spf1 -all"),  # a short content is stored as written
+    ('say "hi"', 'say "hi"'),
     ("a" * 255, "a" * 255),
     ("a" * 600, '"{}" "{}" "{}"'.format("a" * 255, "a" * 255, "a" * 90)),
     ("é" * 200, '"{}" "{}"'.format("é" * 127, "é" * 73)),  # split where a character ends
     ('"{}" "b"'.format("q" * 300), '"{}" "{}" "b"'.format("q" * 255, "q" * 45)),
     ('say "hi" ' + "z" * 300, '"say \\"hi\\" {}" "{}"'.format("z" * 246, "z" * 54)),
 ])
-def test_cloudflare_stores_and_lists_long_txt_contents_as_quoted_strings(cloudflare_fake, content, stored):
+def test_cloudflare_stores_long_txt_contents_and_lists_every_one_as_quoted_strings(cloudflare_fake, content,
+                                                                                   stored):
     cloudflare_fake.set_rate_limit(0)
     body = {"type": "TXT", "name": "long", "content": content}
     status, _, created = call(cloudflare_fake, "POST", RECORDS, body=body)
     listed = call(cloudflare_fake, "GET", RECORDS + "?type=TXT&name=long.example.com")[2]["result"]
-    assert (status, created["result"]["content"], [r["content"] for r in listed]) == (200, stored, [stored])
+    quoted = stored if stored.startswith('"') else '"{}"'.format(stored.replace('"', '\\"'))
+    assert (status, created["result"]["content"], [r["content"] for r in listed]) == (200, quoted, [quoted])
+    assert [r["content"] for r in cloudflare_fake.records(ZONE_COM) if r["name"] == "long.example.com"] == [stored]
     again = call(cloudflare_fake, "POST", RECORDS, body={**body, "content": stored})  # the same strings
     assert (again[0], again[2]["errors"][0]["code"]) == (400, 81058)
 
 
-@pytest.mark.parametrize("path, per_page, status", [
-    ("/client/v4/zones", "4", 400), ("/client/v4/zones", "5", 200), ("/client/v4/zones", "50", 200),
-    ("/client/v4/zones", "51", 400), (RECORDS, "0", 400), (RECORDS, "1", 200), (RECORDS, "5000000", 200),
+@pytest.mark.parametrize("path, per_page, answered", [
+    ("/client/v4/zones", "1", 5), ("/client/v4/zones", "50", 50), ("/client/v4/zones", "51", 50),
+    ("/client/v4/zones", "ten", 400), (RECORDS, "0", 400), (RECORDS, "1", 1), (RECORDS, "5000000", 5000000),
     (RECORDS, "5000001", 400), (RECORDS, "ten", 400), (RECORDS, "2.5", 400),
 ])
-def test_cloudflare_refuses_per_page_outside_the_documented_range(cloudflare_fake, path, per_page, status):
+def test_cloudflare_clamps_or_refuses_per_page_outside_the_documented_range(cloudflare_fake, path, per_page,
+                                                                             answered):
     cloudflare_fake.set_rate_limit(0)
     seen_status, _, seen = call(cloudflare_fake, "GET", f"{path}?per_page={per_page}")
-    assert seen_status == status
-    if status == 400:
+    assert (seen_status, seen.get("result_info", {}).get("per_page")) == \
+        ((400, None) if answered == 400 else (200, answered))
+    if answered == 400:
         low, high = (5, 50) if path.endswith("zones") else (1, 5000000)
         assert seen == _invalid(1001, f"per_page must be an integer from {low} to {high}")
 
@@ -321,7 +365,8 @@ def test_robot_refuses_the_send_over_its_rate_and_then_blocks():
     ({"keywords": ["alert", "告警"]}, {"msgtype": "markdown", "markdown": {"title": "告警", "text": "disk"}},
      "127.0.0.1", OK),
     ({"ips": ["127.0.0.2"]}, text("hi"), "127.0.0.2", OK),
-    ({"ips": ["127.0.0.2"]}, text("hi"), "127.0.0.1",
+    ({"ips": ["10.0.0.0/8", "127.0.0.0/30"]}, text("hi"), "127.0.0.3", OK),
+    ({"ips": ["127.0.0.2", "::1/128"]}, text("hi"), "127.0.0.1",
      {"errcode": 310000, "errmsg": "ip 127.0.0.1 not in whitelist"}),
 ])
 def test_robot_secured_by_keywords_or_ip_instead_of_a_signature(guard, message, source, answer):
@@ -338,20 +383,20 @@ def test_sandbox_takes_its_limits_from_the_seed_and_the_command_line(tmp_path):
                          "robots": {"seed-robot": None, "keyword-robot": {"keywords": ["ci"]}}}}
     path = tmp_path / "seed.json"
     path.write_text(json.dumps(seed))
-    sandbox = SandboxProcess("--seed", str(path), "--cloudflare-limit", "2/45")
+    sandbox = SandboxProcess("--seed", str(path), "--cloudflare-limit", "2/45", "--cloudflare-block", "20")
     try:
         assert sandbox.notes == [
             "# another Cloudflare token: dns-only rights=dns_records:edit zones=all",
             "# zone sandbox.test id=0123456789abcdef0123456789abcdef status=active",
             "# another robot: token=keyword-robot secret= keywords=ci",
-            "# Cloudflare rate limit: 2 requests per 45 s per token",
+            "# Cloudflare rate limit: 2 requests per 45 s per user, then 20 s refused",
             "# DingTalk rate limit: 1 messages per 60 s per robot, then 5 s refused"]
         url = sandbox.settings["CLOUDFLARE_API_URL"] + "/zones"
         assert [fetch(url, Authorization="Bearer seed-token")["success"] for _ in range(2)] == [True, True]
         with pytest.raises(HTTPError) as refused:
             fetch(url, Authorization="Bearer seed-token")
         assert (refused.value.code, json.loads(refused.value.read())) == (429, THROTTLED)
-        assert 40 <= int(refused.value.headers["Retry-After"]) <= 45  # the window opened with the first request
+        assert refused.value.headers["Retry-After"] == "20"  # the block starts with the refusal
         robot = sandbox.settings["QOV_DINGTALK_URL"] + "/robot/send?access_token=seed-robot"
         answers = []
         for _ in range(2):

@@ -1,9 +1,9 @@
 """Run the Cloudflare and DingTalk fakes on loopback for hands-on testing.
 
     python -m qov_sandbox [--https] [--cloudflare-port N] [--dingtalk-port N]
-                          [--seed FILE] [--ca-file PATH] [--txt-quoted]
-                          [--cloudflare-limit N/SECONDS] [--robot-limit N/SECONDS]
-                          [--robot-block SECONDS]
+                          [--seed FILE] [--ca-file PATH]
+                          [--cloudflare-limit N/SECONDS] [--cloudflare-block SECONDS]
+                          [--robot-limit N/SECONDS] [--robot-block SECONDS]
 
 Both fakes are seeded from FILE (default: the shipped seed.json). Once both
 listen, the sandbox prints shell-style settings, one per line:
@@ -13,7 +13,9 @@ listen, the sandbox prints shell-style settings, one per line:
     QOV_DINGTALK_URL=http://127.0.0.1:PORT
     DINGTALK_ROBOT_TOKEN=robot-token
     DINGTALK_ROBOT_SECRET=SEC...
-    CURL_CA_BUNDLE=/path/to/ca.pem        (with --https only)
+    CURL_CA_BUNDLE=/path/to/ca.pem        (with --https only; the same file
+    SSL_CERT_FILE=/path/to/ca.pem          for libcurl, OpenSSL and Python's
+    REQUESTS_CA_BUNDLE=/path/to/ca.pem     ssl and httpx, and requests)
 
 then the line "ready". Lines starting with "#" are notes (zone ids, other
 robots). After "ready" every request is printed as one line, with the
@@ -28,10 +30,13 @@ service's error code where it refused, e.g.
 
 The services' limits are on as the services set them, unless the seed's
 "rate_limit" entries or these options say otherwise (0 turns a limit off):
---cloudflare-limit, requests per token per window (1200/300: 1,200 per 5
-minutes; over it, 429 with Retry-After); --robot-limit, messages per robot in
-any window (20/60; over it, errcode 130101) and --robot-block, how long the
-robot then refuses everything (600 s).
+--cloudflare-limit, requests per user (over all of its tokens) per window
+(1200/300: 1,200 per 5 minutes; over it, 429 with Retry-After) and
+--cloudflare-block, how long the user's requests are then refused (300 s);
+--robot-limit, messages per robot in any window (20/60; over it, errcode
+130101) and --robot-block, how long the robot then refuses everything (600 s).
+TXT contents are handed out as quoted strings, as the service does
+(--txt-quoted, which said so before it was the default, is still accepted).
 SIGINT (Ctrl-C) or SIGTERM stops the sandbox with exit status 0.
 """
 from __future__ import annotations
@@ -59,9 +64,12 @@ def _arguments(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("--dingtalk-port", type=int, default=0, metavar="N")
     parser.add_argument("--seed", type=Path, default=SEED_PATH, metavar="FILE")
     parser.add_argument("--ca-file", type=Path, metavar="PATH", help="where to write the CA certificate")
-    parser.add_argument("--txt-quoted", action="store_true", help="hand TXT contents back in double quotes")
+    parser.add_argument("--txt-quoted", action="store_true", help="accepted for old scripts: TXT contents are "
+                        "always handed back as quoted strings")
     parser.add_argument("--cloudflare-limit", type=_rate, metavar="N/SECONDS",
-                        help="requests per token per window (default 1200/300; 0: no limit)")
+                        help="requests per user per window (default 1200/300; 0: no limit)")
+    parser.add_argument("--cloudflare-block", type=_seconds, metavar="SECONDS",
+                        help="how long a user is refused after its limit (default 300; 0: until the window ends)")
     parser.add_argument("--robot-limit", type=_rate, metavar="N/SECONDS",
                         help="messages per robot in any window (default 20/60; 0: no limit)")
     parser.add_argument("--robot-block", type=_seconds, metavar="SECONDS",
@@ -114,13 +122,15 @@ def main(argv: list[str] | None = None) -> int:
             args.ca_file.parent.mkdir(parents=True, exist_ok=True)
             ca_file = Path(shutil.copyfile(tls.ca_file, args.ca_file)).resolve()
 
-    cloudflare = CloudflareFake(tokens=(), tls=tls, txt_quoted=args.txt_quoted, seed=seed,
-                                port=args.cloudflare_port, log=say)
+    cloudflare = CloudflareFake(tokens=(), tls=tls, seed=seed, port=args.cloudflare_port, log=say)
     if not cloudflare.tokens:
         cloudflare.add_token("test-token")
-    if args.cloudflare_limit is not None:
-        limit, window = args.cloudflare_limit
-        cloudflare.set_rate_limit(limit, window or cloudflare_service.RATE_WINDOW)
+    if args.cloudflare_limit is not None or args.cloudflare_block is not None:
+        limit, window, block = cloudflare.rate_limit or (0, cloudflare_service.RATE_WINDOW,
+                                                         cloudflare_service.RATE_BLOCK)
+        if args.cloudflare_limit is not None:
+            limit, window = args.cloudflare_limit[0], args.cloudflare_limit[1] or cloudflare_service.RATE_WINDOW
+        cloudflare.set_rate_limit(limit, window, block if args.cloudflare_block is None else args.cloudflare_block)
     dingtalk = DingTalkFake(robots={}, tls=tls, port=args.dingtalk_port, log=say,
                             rate_limit=dingtalk_service.RATE_LIMIT)
     dingtalk.load_seed(seed)
@@ -153,7 +163,8 @@ def _announce(say, cloudflare: CloudflareFake, dingtalk: DingTalkFake, ca_file: 
     say(f"DINGTALK_ROBOT_TOKEN={robot}")
     say(f"DINGTALK_ROBOT_SECRET={secret or ''}")
     if ca_file is not None:
-        say(f"CURL_CA_BUNDLE={ca_file}")
+        for variable in ("CURL_CA_BUNDLE", "SSL_CERT_FILE", "REQUESTS_CA_BUNDLE"):
+            say(f"{variable}={ca_file}")
     for token in cloudflare.tokens[1:]:
         say(f"# another Cloudflare token: {token} {cloudflare.scope(token).describe()}")
     for zone in cloudflare.zones():
@@ -164,7 +175,8 @@ def _announce(say, cloudflare: CloudflareFake, dingtalk: DingTalkFake, ca_file: 
     if guard := dingtalk.guard(robot).describe():
         say(f"# the robot's security besides its secret: {guard}")
     quota = cloudflare.rate_limit
-    say("# Cloudflare rate limit: " + (f"{quota[0]} requests per {quota[1]:g} s per token" if quota else "off"))
+    say("# Cloudflare rate limit: " + (f"{quota[0]} requests per {quota[1]:g} s per user, then {quota[2]:g} s "
+                                       "refused" if quota else "off"))
     pace = dingtalk.rate_limit
     say("# DingTalk rate limit: " + (f"{pace[0]} messages per {pace[1]:g} s per robot, then {pace[2]:g} s refused"
                                      if pace else "off"))

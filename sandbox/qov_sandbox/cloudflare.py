@@ -1,34 +1,41 @@
 """A stateful stand-in for the Cloudflare API v4 under /client/v4: zone lookup,
 DNS records, three zone settings and cache purge.
 
-Like the service it limits each token to `rate_limit` requests per window of
-`rate_window` seconds (1,200 per 5 minutes unless the constructor or the seed
-says otherwise, the constructor winning; 0 turns the limit off): every answer
-carries the `Ratelimit` and `Ratelimit-Policy` headers, and a request over the
-quota gets 429 (code 971) with `Retry-After`.
-Tokens may be scoped to zones and rights (see token_scopes); a token without
-the right gets 403 (code 10000).
+Like the service it limits each user, over all of the user's tokens, to
+`rate_limit` requests per window of `rate_window` seconds (1,200 per 5
+minutes unless the constructor or the seed says otherwise, the constructor
+winning; 0 turns the limit off): every answer carries the `Ratelimit` and
+`Ratelimit-Policy` headers; the request over the quota gets 429 (code 971)
+and blocks the user for `rate_block` seconds (5 minutes), in which every
+request gets 429 with a `Retry-After` counting down to the block's end.
+Tokens may be scoped to zones and rights and belong to users (see
+token_scopes); a token without the right gets 403 (code 10000).
 
 Choices where the service's behaviour is not pinned down publicly:
 - Query strings are decoded as HTML forms (urllib.parse.parse_qsl): "%XX"
   escapes are decoded and a raw "+" means a space, as in the service's
   front end. Send "%2B" for a literal plus.
-- Checks run in this order: the rate limit (counted per bearer token, for
-  every request), route (7000; 7003 for a malformed identifier),
-  Authorization header (9106, 6003/6111, 9109), then the zone: an unknown but
+- Checks run in this order: the rate limit (counted per user, for every
+  request; a bearer token the fake does not know counts apart), route
+  (7000; 7003 for a malformed identifier), Authorization header (9106,
+  6003/6111, 9109), then the zone: an unknown but
   well-formed zone id gets the same 400/7003 as a malformed one; then the
   token's rights (10000).
-- The quota's window opens with a token's first request and lasts
-  `rate_window` seconds; refused requests do not count.
+- The quota's window opens with a user's first request and lasts
+  `rate_window` seconds; refused requests do not count, nor extend a block.
 - Without `order`, lists come in creation order; `total_pages` is at least 1.
-- A `per_page` outside the documented range (zones 5-50, records
-  1-5,000,000) or not a whole number is refused (400, code 1001, the code
-  being the fake's choice); an out-of-range `page` is clamped, an
-  unparsable one ignored.
+- A zone listing's `per_page` outside 5-50 is clamped into it; a record
+  listing's outside 1-5,000,000 is refused, as is a `per_page` that is not a
+  whole number (400, code 1001, the code being the fake's choice); a `page`
+  below 1 is taken as 1, an unparsable one ignored.
+- A zone listing's `name` and `account.name` take the documented operators
+  as a prefix, `contains:example`; the record listing's filters are in
+  dns_records.record_filter.
 """
 from __future__ import annotations
 
 import copy
+import itertools
 import json
 import math
 import re
@@ -56,7 +63,7 @@ SETTINGS = {  # setting -> (default value, allowed values)
 NAME_SERVERS = ["ada.ns.cloudflare.com", "bob.ns.cloudflare.com"]
 ZONE_ORDER = frozenset({"name", "status", "account.id", "account.name"})
 RECORD_ORDER = frozenset({"type", "name", "content", "ttl", "proxied"})
-RATE_LIMIT, RATE_WINDOW = 1200, 300  # the service's: requests per token per 5 minutes
+RATE_LIMIT, RATE_WINDOW, RATE_BLOCK = 1200, 300, 300  # the service's: per user per 5 minutes, then 5 minutes
 _DOCS = "https://developers.cloudflare.com/api/resources/"
 
 
@@ -71,21 +78,24 @@ def _page(text: str | None) -> int:
         return 1
 
 
-def _per_page(text: str | None, default: int, low: int, high: int) -> int:
+def _per_page(text: str | None, default: int, low: int, high: int, clamp: bool) -> int:
     if text is None:
         return default
     try:
         value = int(text)
     except ValueError:
         raise err.per_page_out_of_range(low, high) from None
+    if clamp:
+        return min(max(value, low), high)
     if not low <= value <= high:
         raise err.per_page_out_of_range(low, high)
     return value
 
 
-def _paginate(items: list, params: dict, default: int, low: int, high: int) -> tuple[list, dict]:
+def _paginate(items: list, params: dict, default: int, low: int, high: int,
+              clamp: bool = False) -> tuple[list, dict]:
     page = _page(params.get("page"))
-    per_page = _per_page(params.get("per_page"), default, low, high)
+    per_page = _per_page(params.get("per_page"), default, low, high, clamp)
     chunk = items[(page - 1) * per_page: page * per_page]
     info = {"page": page, "per_page": per_page, "count": len(chunk), "total_count": len(items),
             "total_pages": max(1, math.ceil(len(items) / per_page))}
@@ -97,6 +107,24 @@ def _order(items: list[dict], params: dict, allowed: frozenset[str]) -> list[dic
     if field not in allowed:
         return items
     return sorted(items, key=lambda item: _sort_key(item, field), reverse=params.get("direction") == "desc")
+
+
+_TEXT_OPERATORS = {
+    "equal": lambda have, want: have == want, "not_equal": lambda have, want: have != want,
+    "starts_with": str.startswith, "ends_with": str.endswith, "contains": str.__contains__,
+}
+
+
+def _text_test(have: str, wanted: str, canonical=lambda text: text) -> bool:
+    """A zone listing's text filter: "[operator:]value", case-insensitive
+    unless the operator ends in _case_sensitive."""
+    operator, colon, value = wanted.partition(":")
+    test = _TEXT_OPERATORS.get(operator.removesuffix("_case_sensitive")) if colon else None
+    if test is None:
+        return have.lower() == canonical(wanted).lower()
+    if operator.endswith("_case_sensitive"):
+        return test(have, value)
+    return test(have.lower(), value.lower())
 
 
 def _sort_key(item: dict, dotted: str):
@@ -123,20 +151,24 @@ def _ok(result, info: dict | None = None) -> Reply:
 class CloudflareFake(FakeServer):
     name = "cloudflare"
 
-    def __init__(self, tokens=("test-token",), tls=None, txt_quoted: bool = False, seed=None, *,
-                 rate_limit: int | None = None, rate_window: float = RATE_WINDOW,
+    def __init__(self, tokens=("test-token",), tls=None, txt_quoted: bool = True, seed=None, *,
+                 rate_limit: int | None = None, rate_window: float = RATE_WINDOW, rate_block: float = RATE_BLOCK,
                  host: str = "127.0.0.1", port: int = 0, log=None) -> None:
         super().__init__(tls=tls, host=host, port=port, log=log)
         self.tokens: list[str] = []
         self._scopes: dict[str, TokenScope] = {}
         self.clock = time.monotonic  # the rate limit's notion of now, in seconds
         self._quota: WindowQuota | None = None
-        self.set_rate_limit(RATE_LIMIT, RATE_WINDOW)
-        self.txt_quoted = txt_quoted  # hand TXT contents back in double quotes, as the service now does
+        self.set_rate_limit(RATE_LIMIT, RATE_WINDOW, RATE_BLOCK)
+        # TXT contents handed out as quoted strings, as the service does; False: as stored
+        self.txt_quoted = txt_quoted
         self.account = {"id": secrets.token_hex(16), "name": "Sandbox Account"}
         self._lock = threading.RLock()
         self._zones: dict[str, dict] = {}
-        self._records: dict[str, list[dict]] = {}
+        self._records: dict[str, dict[str, dict]] = {}  # zone id -> record id -> record, in creation order
+        self._by_name: dict[str, dict[str, dict[str, dict]]] = {}  # zone id -> name -> record id -> record
+        self._created: dict[str, int] = {}  # record id -> creation number
+        self._creations = itertools.count()
         self._settings: dict[str, dict[str, dict]] = {}
         self._purges: dict[str, int] = {}
         for token in tokens:
@@ -144,17 +176,18 @@ class CloudflareFake(FakeServer):
         if seed is not None:
             self.load_seed(seed)
         if rate_limit is not None:  # given here, it wins over the seed's
-            self.set_rate_limit(rate_limit, rate_window)
+            self.set_rate_limit(rate_limit, rate_window, rate_block)
 
     @property
     def api_url(self) -> str:
         return self.base_url + PREFIX
 
     # -- seeding and reading state (no validation, no HTTP) ----------------------
-    def add_token(self, token: str, zones=None, rights=None) -> None:
+    def add_token(self, token: str, zones=None, rights=None, user: str | None = None) -> None:
         """Accept `token`, limited to `zones` (names or ids) and `rights` (see
-        token_scopes.RIGHTS) when given; adding it again replaces its scope."""
-        self._accept_token(token, TokenScope.of(zones, rights))
+        token_scopes.RIGHTS) when given, belonging to `user` (default: the
+        sandbox's one user); adding it again replaces its scope."""
+        self._accept_token(token, TokenScope.of(zones, rights, user))
 
     def _accept_token(self, token: str, scope: TokenScope) -> None:
         with self._lock:
@@ -166,17 +199,20 @@ class CloudflareFake(FakeServer):
         with self._lock:
             return self._scopes[token]
 
-    def set_rate_limit(self, requests: int | None, seconds: float = RATE_WINDOW) -> None:
-        """`requests` per token per window of `seconds`; 0 or None turns the limit off."""
-        self._quota = WindowQuota(requests, seconds, self._now) if requests else None
+    def set_rate_limit(self, requests: int | None, seconds: float = RATE_WINDOW, block: float = RATE_BLOCK) -> None:
+        """`requests` per user per window of `seconds`, then `block` seconds
+        refused (0: refused only until the window ends); 0 or None requests
+        turns the limit off."""
+        self._quota = WindowQuota(requests, seconds, self._now, block) if requests else None
 
     def _now(self) -> float:
         return self.clock()  # looked up at each call: tests replace the clock
 
     @property
-    def rate_limit(self) -> tuple[int, float] | None:
+    def rate_limit(self) -> tuple[int, float, float] | None:
+        """(requests, window, block) in seconds, or None when off."""
         quota = self._quota
-        return (quota.limit, quota.window) if quota is not None else None
+        return (quota.limit, quota.window, quota.block) if quota is not None else None
 
     def add_zone(self, name: str, id: str | None = None, status: str = "active") -> str:  # noqa: A002
         zone_id = id or secrets.token_hex(16)
@@ -199,7 +235,8 @@ class CloudflareFake(FakeServer):
                          "currency": "USD", "frequency": "", "is_subscribed": False, "can_subscribe": False,
                          "legacy_id": "free", "legacy_discount": False, "externally_managed": False},
             }
-            self._records[zone_id] = []
+            self._records[zone_id] = {}
+            self._by_name[zone_id] = {}
             self._settings[zone_id] = {key: {"value": default, "modified_on": None}
                                        for key, (default, _) in SETTINGS.items()}
             self._purges[zone_id] = 0
@@ -228,7 +265,7 @@ class CloudflareFake(FakeServer):
         """Records in listing order, contents as stored: as written, never
         quoted, except a TXT content over 255 bytes (several quoted strings)."""
         with self._lock:
-            return [dns.present(r, False) for r in self._records[zone_id]]
+            return [dns.present(r, False) for r in self._records[zone_id].values()]
 
     def settings(self, zone_id: str) -> dict[str, str]:
         with self._lock:
@@ -251,7 +288,8 @@ class CloudflareFake(FakeServer):
             self._accept_token(*token_entry(entry))
         if "rate_limit" in data:
             limit = data["rate_limit"] or {}
-            self.set_rate_limit(limit.get("requests", 0), limit.get("seconds", RATE_WINDOW))
+            self.set_rate_limit(limit.get("requests", 0), limit.get("seconds", RATE_WINDOW),
+                                limit.get("block_seconds", RATE_BLOCK))
         if "account" in data:
             self.account = dict(data["account"])
         for zone in data.get("zones", []):
@@ -268,14 +306,29 @@ class CloudflareFake(FakeServer):
                   "name": data["name"], "type": data["type"], "content": data["content"]}
         if "priority" in data:
             record["priority"] = data["priority"]
+        if "data" in data:
+            record["data"] = data["data"]
         record.update({"proxiable": data["type"] in dns.PROXIABLE, "proxied": data["proxied"],
                        "ttl": data["ttl"], "locked": False, "settings": {},
                        "meta": {"auto_added": False, "managed_by_apps": False,
                                 "managed_by_argo_tunnel": False, "source": "primary"},
                        "comment": data["comment"], "tags": data["tags"],
                        "created_on": stamp, "modified_on": stamp})
-        self._records[zone["id"]].append(record)
+        self._records[zone["id"]][record["id"]] = record
+        self._created[record["id"]] = next(self._creations)
+        self._by_name[zone["id"]].setdefault(record["name"], {})[record["id"]] = record
         return record
+
+    def _unindex(self, zone: dict, record: dict) -> None:
+        named = self._by_name[zone["id"]]
+        named[record["name"]].pop(record["id"], None)
+        if not named[record["name"]]:
+            del named[record["name"]]
+
+    def _named(self, zone: dict, name: str) -> list[dict]:
+        """The zone's records of one canonical name, in creation order."""
+        found = list(self._by_name[zone["id"]].get(name, {}).values())
+        return sorted(found, key=lambda record: self._created[record["id"]])
 
     # -- HTTP ---------------------------------------------------------------
     def outcome(self, reply: Reply) -> str:
@@ -309,7 +362,10 @@ class CloudflareFake(FakeServer):
             return None
         header = (request.headers.get("Authorization") or "").strip()
         match = _BEARER.fullmatch(header)
-        return quota.take(match.group(1) if match else header)
+        token = match.group(1) if match else header
+        with self._lock:
+            scope = self._scopes.get(token)
+        return quota.take(f"user {scope.user}" if scope is not None else f"token {token}")
 
     def _route(self, request: JournalEntry) -> Reply:
         path = request.url_path
@@ -383,17 +439,17 @@ class CloudflareFake(FakeServer):
         """Zones the token reaches with some right; others are left out, not refused."""
         params = request.params
         tests = {
-            "name": lambda z, v: z["name"] == v.strip().rstrip(".").lower(),
+            "name": lambda z, v: _text_test(z["name"], v, lambda name: name.rstrip(".").lower()),
             "status": lambda z, v: z["status"] == v,
             "account.id": lambda z, v: z["account"]["id"] == v,
-            "account.name": lambda z, v: z["account"]["name"].lower() == v.lower(),
+            "account.name": lambda z, v: _text_test(z["account"]["name"], v),
         }
         active = [(test, params[key]) for key, test in tests.items() if key in params]
         combine = any if params.get("match") == "any" else all
         zones = [z for z in self._zones.values()
                  if scope.may(z, "zone:read") and (not active or combine(t(z, v) for t, v in active))]
         zones = _order(zones, params, ZONE_ORDER)
-        chunk, info = _paginate(zones, params, default=20, low=5, high=50)
+        chunk, info = _paginate(zones, params, default=20, low=5, high=50, clamp=True)
         return _ok(copy.deepcopy(chunk), info)
 
     def _get_zone(self, request: JournalEntry, zone: dict) -> Reply:
@@ -401,21 +457,27 @@ class CloudflareFake(FakeServer):
 
     # -- DNS records --------------------------------------------------------------
     def _find(self, zone: dict, record_id: str) -> dict:
-        for record in self._records[zone["id"]]:
-            if record["id"] == record_id:
-                return record
-        raise err.record_not_found()
+        record = self._records[zone["id"]].get(record_id)
+        if record is None:
+            raise err.record_not_found()
+        return record
 
     def _list_records(self, request: JournalEntry, zone: dict) -> Reply:
         params = request.params
-        records = [r for r in self._records[zone["id"]] if dns.matches(r, params, zone["name"])]
+        test = dns.record_filter(params, zone["name"])
+        if "name" in params and params.get("match") != "any":  # looked up by name: as fast in any zone
+            records = self._named(zone, dns.canonical_name(params["name"], zone["name"]))
+        else:
+            records = list(self._records[zone["id"]].values())
+        if test is not None:
+            records = [r for r in records if test(r)]
         records = _order(records, params, RECORD_ORDER)
         chunk, info = _paginate(records, params, default=100, low=1, high=5_000_000)
         return _ok([dns.present(r, self.txt_quoted) for r in chunk], info)
 
     def _create_record(self, request: JournalEntry, zone: dict) -> Reply:
         data = dns.validate(_body(request), zone["name"])
-        dns.check_conflicts(self._records[zone["id"]], data)
+        dns.check_conflicts(self._named(zone, data["name"]), data)
         return _ok(dns.present(self._store(zone, data), self.txt_quoted))
 
     def _get_record(self, request: JournalEntry, zone: dict, record_id: str) -> Reply:
@@ -427,24 +489,27 @@ class CloudflareFake(FakeServer):
 
     def _patch_record(self, request: JournalEntry, zone: dict, record_id: str) -> Reply:
         record = self._find(zone, record_id)
-        current = {key: record[key] for key in ("type", "name", "content", "ttl", "proxied", "comment", "tags")}
-        if "priority" in record:
-            current["priority"] = record["priority"]
+        current = {key: record[key] for key in ("type", "name", "content", "ttl", "proxied", "comment", "tags",
+                                                "priority", "data") if key in record}
         return self._replace(zone, record, {**current, **_body(request)})
 
     def _replace(self, zone: dict, record: dict, fields: dict) -> Reply:
         data = dns.validate(fields, zone["name"])
-        dns.check_conflicts(self._records[zone["id"]], data, exclude_id=record["id"])
+        dns.check_conflicts(self._named(zone, data["name"]), data, exclude_id=record["id"])
+        self._unindex(zone, record)
         record.pop("priority", None)
-        record.update({key: data[key] for key in ("name", "type", "content", "ttl", "proxied", "comment", "tags")})
-        if "priority" in data:
-            record["priority"] = data["priority"]
+        record.pop("data", None)
+        record.update({key: data[key] for key in ("name", "type", "content", "ttl", "proxied", "comment", "tags",
+                                                  "priority", "data") if key in data})
+        self._by_name[zone["id"]].setdefault(record["name"], {})[record["id"]] = record
         record["proxiable"] = data["type"] in dns.PROXIABLE
         record["modified_on"] = _now()
         return _ok(dns.present(record, self.txt_quoted))
 
     def _delete_record(self, request: JournalEntry, zone: dict, record_id: str) -> Reply:
-        self._records[zone["id"]].remove(self._find(zone, record_id))
+        record = self._find(zone, record_id)
+        del self._records[zone["id"]][record_id]
+        self._unindex(zone, record)
         return _ok({"id": record_id})
 
     # -- settings and purge -----------------------------------------------------------

@@ -94,6 +94,10 @@ def host_taken() -> ApiError:
     return ApiError(400, 81053, "An A, AAAA, or CNAME record with that host already exists.")
 
 
+def ns_taken() -> ApiError:  # fake's choice
+    return ApiError(400, 81056, "NS records cannot exist on the same name as any other record type.")
+
+
 def invalid_type() -> ApiError:  # fake's choice
     return ApiError(400, 9020, "Invalid DNS record type")
 
@@ -108,6 +112,14 @@ def invalid_content(record_type: str) -> ApiError:
     if record_type == "AAAA":
         return ApiError(400, 9006, "Content for AAAA record must be a valid IPv6 address.")
     return ApiError(400, 9007, f"Content for {record_type} record is invalid.")  # 9007 seen for CNAME
+
+
+def missing_data(record_type: str) -> ApiError:  # fake's choice, in the data fields' form
+    return ApiError(400, 1004, "DNS Validation Error", [(9101, f"data is required for {record_type} records.")])
+
+
+def invalid_data_field(field: str) -> ApiError:  # fake's choice, in the data fields' form
+    return ApiError(400, 1004, "DNS Validation Error", [(9101, f"{field} is a required data field.")])
 
 
 def invalid_ttl() -> ApiError:

@@ -9,7 +9,8 @@ JSON message (40035; 400402/400403 for markdown title/text), then the
 robot's keywords (310000 "keywords not in content").
 
 A robot is secured by any of: a signing secret, keywords (a message must
-contain one of them in its texts), an IP allow-list. A robot whose secret is
+contain one of them in its texts), an IP allow-list of addresses and CIDR
+ranges ("192.0.2.7", "10.0.0.0/8", "2001:db8::/32"). A robot whose secret is
 None does not sign. The errmsg texts are the bare ones the service sends
 today, without the link to its retired documentation site.
 
@@ -27,6 +28,7 @@ from __future__ import annotations
 import base64
 import hashlib
 import hmac
+import ipaddress
 import json
 import threading
 import time
@@ -78,7 +80,16 @@ def _markdown_missing(field: str, code: int) -> Reply:
 class Guard:
     """A robot's security settings besides its secret."""
     keywords: tuple[str, ...] = ()  # a message must contain one of them
-    ips: tuple[str, ...] = ()       # requests must come from one of them
+    ips: tuple[str, ...] = ()       # requests must come from one of these addresses or ranges
+
+    def admits(self, address: str) -> bool:
+        if not self.ips:
+            return True
+        try:
+            client = ipaddress.ip_address(address)
+        except ValueError:
+            return False
+        return any(client in ipaddress.ip_network(allowed, strict=False) for allowed in self.ips)
 
     def describe(self) -> str:
         return " ".join(f"{name}={','.join(values)}" for name, values in
@@ -109,6 +120,8 @@ class DingTalkFake(FakeServer):
         (empty: no such check)."""
         if isinstance(keywords, str) or isinstance(ips, str):
             raise TypeError("a robot's keywords and ips are lists of texts")
+        for allowed in ips:
+            ipaddress.ip_network(allowed, strict=False)  # a ValueError names what is not an address or range
         with self._lock:
             self.robots[token] = secret
             self.guards[token] = Guard(tuple(keywords), tuple(ips))
@@ -174,7 +187,7 @@ class DingTalkFake(FakeServer):
             if token not in self.robots:
                 return _answer(300005, "token is not exist")
             secret, guard = self.robots[token], self.guards.get(token, Guard())
-        if guard.ips and request.client_host not in guard.ips:
+        if not guard.admits(request.client_host):
             return _answer(310000, f"ip {request.client_host} not in whitelist")
         if secret is not None:
             refusal = self._check_signature(params.get("timestamp", ""), params.get("sign", ""), secret)

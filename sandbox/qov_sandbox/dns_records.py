@@ -2,11 +2,16 @@
 request bodies, conflict checks, presentation and list filters.
 
 TXT contents are DNS character-strings of at most 255 bytes each. As the
-service does, a content with a longer string is stored, and handed out
-whatever the quoting setting, as several quoted strings of at most 255 bytes,
-split where a UTF-8 character ends ("\"" and "\\" escaped inside). A content
+service does, a content with a longer string is stored as several quoted
+strings of at most 255 bytes, split where a UTF-8 character ends ("\"" and
+"\\" escaped inside), and every TXT content is handed out as its quoted
+strings (unless the fake is told to hand them out as stored). A content
 that is one sequence of quoted strings counts as those strings; any other as
 one string. Two TXT contents are the same when their strings are.
+
+Record types whose fields are structured (SRV, CAA, ...) take a `data`
+object with every field of the type; their `content` is made from it in the
+zone-file order of the type's fields.
 """
 from __future__ import annotations
 
@@ -15,10 +20,32 @@ import re
 
 from . import cloudflare_errors as err
 
-TYPES = ("A", "AAAA", "CNAME", "MX", "TXT")
+CONTENT_TYPES = ("A", "AAAA", "CNAME", "MX", "NS", "PTR", "TXT")
+# type -> its data fields in zone-file order ("quoted" ones in double quotes)
+DATA_FIELDS = {
+    "CAA": ("flags", "tag", '"value"'),
+    "CERT": ("type", "key_tag", "algorithm", "certificate"),
+    "DNSKEY": ("flags", "protocol", "algorithm", "public_key"),
+    "DS": ("key_tag", "algorithm", "digest_type", "digest"),
+    "HTTPS": ("priority", "target", "value"),
+    "LOC": ("lat_degrees", "lat_minutes", "lat_seconds", "lat_direction", "long_degrees", "long_minutes",
+            "long_seconds", "long_direction", "altitude", "size", "precision_horz", "precision_vert"),
+    "NAPTR": ("order", "preference", '"flags"', '"service"', '"regex"', "replacement"),
+    "SMIMEA": ("usage", "selector", "matching_type", "certificate"),
+    "SRV": ("weight", "port", "target"),  # its priority is the record's own field
+    "SSHFP": ("algorithm", "type", "fingerprint"),
+    "SVCB": ("priority", "target", "value"),
+    "TLSA": ("usage", "selector", "matching_type", "certificate"),
+    "URI": ("weight", '"target"'),
+}
+DATA_REQUIRED = {**{t: tuple(f.strip('"') for f in fields) for t, fields in DATA_FIELDS.items()},
+                 "SRV": ("priority", "weight", "port", "target")}
+TYPES = CONTENT_TYPES + tuple(DATA_FIELDS)
+PRIORITY_TYPES = frozenset({"MX", "URI"})  # a priority at the top level of the body
+HOST_TYPES = frozenset({"CNAME", "MX", "NS", "PTR"})
 PROXIABLE = frozenset({"A", "AAAA", "CNAME"})
 ADDRESS_TYPES = frozenset({"A", "AAAA"})
-TTL_AUTOMATIC, TTL_MIN, TTL_MAX = 1, 60, 86400
+TTL_AUTOMATIC, TTL_MIN, TTL_MAX = 1, 30, 86400
 TXT_STRING_BYTES = 255
 
 _QUOTED_STRING = re.compile(r'"((?:[^"\\]|\\.)*)"')
@@ -28,6 +55,14 @@ _HOSTNAME = re.compile(r"(?=.{1,253}$)(\*\.)?([A-Za-z0-9_]([A-Za-z0-9_-]{0,61}[A
                        r"[A-Za-z0-9_]([A-Za-z0-9_-]{0,61}[A-Za-z0-9_])?")
 
 
+def canonical_name(name: str, zone: str) -> str:
+    """A name as the list filters compare it: lower case, one trailing dot
+    dropped, "@" for the zone apex."""
+    name = name.lower()
+    name = name[:-1] if name.endswith(".") else name
+    return zone if name == "@" else name
+
+
 def qualify(name: str, zone: str) -> str:
     """The stored full name: lower case, no trailing dot, "@" and relative
     names resolved against the zone as the service does."""
@@ -35,16 +70,6 @@ def qualify(name: str, zone: str) -> str:
     if name in ("@", zone) or name.endswith("." + zone):
         return zone if name == "@" else name
     return f"{name}.{zone}"
-
-
-def unquote_txt(content: str) -> str:
-    if len(content) >= 2 and content[0] == content[-1] == '"':
-        return content[1:-1]
-    return content
-
-
-def quote_txt(content: str) -> str:
-    return content if unquote_txt(content) != content else f'"{content}"'
 
 
 def txt_strings(content: str) -> list[str]:
@@ -60,7 +85,12 @@ def stored_txt(content: str) -> str:
     strings = txt_strings(content)
     if len(strings) == len(quoted if quoted is not None else [content]):
         return content
-    return " ".join('"' + string.replace("\\", "\\\\").replace('"', '\\"') + '"' for string in strings)
+    return quoted_txt(content)
+
+
+def quoted_txt(content: str) -> str:
+    """The content as quoted strings of at most 255 bytes, as the service hands it out."""
+    return " ".join('"' + string.replace("\\", "\\\\").replace('"', '\\"') + '"' for string in txt_strings(content))
 
 
 def _quoted_strings(content: str) -> list[str] | None:
@@ -106,7 +136,7 @@ def _canonical(record_type: str, content: str) -> str | tuple[str, ...]:
             return str(ipaddress.ip_address(content))
         except ValueError:
             return content
-    if record_type in ("CNAME", "MX"):
+    if record_type in HOST_TYPES:
         return content.rstrip(".").lower()
     if record_type == "TXT":
         return tuple(txt_strings(content))
@@ -126,7 +156,12 @@ def validate(fields: dict, zone: str) -> dict:
         raise err.invalid_name()
     name = qualify(name, zone)
 
-    content = _content(record_type, fields.get("content"), name)
+    data = {"type": record_type, "name": name}
+    if record_type in DATA_FIELDS:
+        data["data"] = _data(record_type, fields.get("data"))
+        data["content"] = _content_of_data(record_type, data["data"])
+    else:
+        data["content"] = _content(record_type, fields.get("content"), name)
     ttl = _ttl(fields.get("ttl", TTL_AUTOMATIC))
 
     proxied = fields.get("proxied", False)
@@ -138,10 +173,12 @@ def validate(fields: dict, zone: str) -> dict:
         raise err.not_proxiable()
     if proxied:
         ttl = TTL_AUTOMATIC  # proxied records always report automatic TTL
+    data.update(ttl=ttl, proxied=proxied)
 
-    data = {"type": record_type, "name": name, "content": content, "ttl": ttl, "proxied": proxied}
-    if record_type == "MX":
+    if record_type in PRIORITY_TYPES:
         data["priority"] = _priority(fields.get("priority"))
+    elif record_type == "SRV":
+        data["priority"] = _priority(data["data"]["priority"])
     comment = fields.get("comment")
     data["comment"] = comment if isinstance(comment, str) and comment else None
     tags = fields.get("tags")
@@ -162,12 +199,31 @@ def _content(record_type: str, content, name: str) -> str:
             return str(ipaddress.IPv6Address(content))  # the service stores the compressed form
         except ValueError:
             raise err.invalid_content("AAAA") from None
-    if record_type in ("CNAME", "MX"):
+    if record_type in HOST_TYPES:
         host = content.rstrip(".")
         if not _HOSTNAME.fullmatch(host) or (record_type == "CNAME" and host.lower() == name):
             raise err.invalid_content(record_type)
         return host
-    return stored_txt(content) if record_type == "TXT" else content
+    return stored_txt(content)
+
+
+def _data(record_type: str, data) -> dict:
+    if not isinstance(data, dict):
+        raise err.missing_data(record_type)
+    for field in DATA_REQUIRED[record_type]:
+        value = data.get(field)
+        if value is None or isinstance(value, (bool, dict, list)) or value == "":
+            raise err.invalid_data_field(field)
+    return {field: data[field] for field in DATA_REQUIRED[record_type]}
+
+
+def _content_of_data(record_type: str, data: dict) -> str:
+    def shown(field: str) -> str:
+        value = data[field.strip('"')]
+        if isinstance(value, float) and value.is_integer():
+            value = int(value)
+        return f'"{value}"' if field.startswith('"') else str(value)
+    return " ".join(shown(field) for field in DATA_FIELDS[record_type])
 
 
 def _ttl(ttl) -> int:
@@ -188,17 +244,20 @@ def _priority(priority) -> int:
     return priority
 
 
-def check_conflicts(existing: list[dict], data: dict, exclude_id: str | None = None) -> None:
-    """Raise the service's error when `data` clashes with another record."""
-    same_name = [r for r in existing if r["id"] != exclude_id and r["name"] == data["name"]]
-    for record in same_name:
+def check_conflicts(same_name: list[dict], data: dict, exclude_id: str | None = None) -> None:
+    """Raise the service's error when `data` clashes with another record of
+    the same name (`same_name`: the zone's records of that name)."""
+    others = [r for r in same_name if r["id"] != exclude_id and r["name"] == data["name"]]
+    for record in others:
         if record["type"] == data["type"] and same_content(data["type"], record["content"], data["content"]):
             raise err.identical_record()
-    for record in same_name:
+    for record in others:
         if data["type"] == "CNAME" and record["type"] in ("A", "AAAA", "CNAME"):
             raise err.host_taken()
         if data["type"] in ADDRESS_TYPES and record["type"] == "CNAME":
             raise err.host_taken()
+        if (data["type"] == "NS") != (record["type"] == "NS"):
+            raise err.ns_taken()
 
 
 def present(record: dict, txt_quoted: bool) -> dict:
@@ -206,22 +265,93 @@ def present(record: dict, txt_quoted: bool) -> dict:
     shown = {key: (list(value) if isinstance(value, list) else dict(value) if isinstance(value, dict) else value)
              for key, value in record.items()}
     if txt_quoted and record["type"] == "TXT":
-        shown["content"] = quote_txt(record["content"])
+        shown["content"] = quoted_txt(record["content"])
     return shown
 
 
-def matches(record: dict, params: dict[str, str], zone: str) -> bool:
-    """Apply the list filters (type, name, content, proxied) with `match`."""
+# -- list filters ------------------------------------------------------------
+_OPERATORS = ("exact", "contains", "startswith", "endswith")
+
+
+def _compare(operator: str, wanted: str, forms) -> bool:
+    """Whether one of `forms` (already lower case) passes `operator` against `wanted`."""
+    wanted = wanted.lower()
+    if operator == "exact":
+        return wanted in forms
+    test = {"contains": str.__contains__, "startswith": str.startswith, "endswith": str.endswith}[operator]
+    return any(test(form, wanted) for form in forms)
+
+
+def _name_test(operator: str, wanted: str, zone: str):
+    if operator == "exact":
+        wanted = canonical_name(wanted, zone)
+    return lambda record: _compare(operator, wanted, (record["name"],))
+
+
+def _content_test(operator: str, wanted: str):
+    def test(record: dict) -> bool:
+        content = record["content"]
+        forms = {content.lower()}
+        if record["type"] == "TXT":
+            strings = txt_strings(content)
+            forms |= {quoted_txt(content).lower(), "".join(strings).lower()}
+        if operator == "exact" and same_content(record["type"], content.lower(), wanted.lower()):
+            return True
+        return _compare(operator, wanted, forms)
+    return test
+
+
+def _comment_test(operator: str, wanted: str):
+    if operator == "present":
+        return lambda record: record["comment"] is not None
+    if operator == "absent":
+        return lambda record: record["comment"] is None
+    return lambda record: record["comment"] is not None and _compare(operator, wanted, (record["comment"].lower(),))
+
+
+def _tag_test(operator: str, wanted: str):
+    if operator == "" and ":" not in wanted:
+        operator = "present"
+    tag_name, _, value = wanted.partition(":")
+    tag_name = tag_name.lower()
+
+    def values(record: dict) -> list[str]:
+        pairs = [tag.partition(":") for tag in record["tags"]]
+        return [v.lower() for n, _, v in pairs if n.lower() == tag_name]
+    if operator == "present":
+        return lambda record: bool(values(record))
+    if operator == "absent":
+        return lambda record: not values(record)
+    return lambda record: _compare(operator or "exact", value, values(record))
+
+
+def _equal_test(field: str, wanted):
+    return lambda record: record[field] == wanted
+
+
+def record_filter(params: dict[str, str], zone: str):
+    """The listing's filters as one test of a record, or None when there is
+    none: `type`, `proxied`, `name`/`content` and their .exact, .contains,
+    .startswith and .endswith forms, `comment.*` and `tag.*` (joined by
+    `tag_match`), all joined by `match` (all unless "any")."""
     tests = []
     if "type" in params:
-        tests.append(record["type"] == params["type"].upper())
-    if "name" in params:
-        wanted = params["name"].strip().rstrip(".").lower()
-        tests.append(record["name"] == (zone if wanted == "@" else wanted))
-    if "content" in params:
-        tests.append(same_content(record["type"], record["content"], params["content"]))
+        tests.append(_equal_test("type", params["type"].upper()))
     if params.get("proxied") in ("true", "false"):
-        tests.append(record["proxied"] == (params["proxied"] == "true"))
+        tests.append(_equal_test("proxied", params["proxied"] == "true"))
+    for field, make in (("name", lambda op, v: _name_test(op, v, zone)), ("content", _content_test)):
+        for key, operator in ((field, "exact"), *((f"{field}.{op}", op) for op in _OPERATORS)):
+            if key in params:
+                tests.append(make(operator, params[key]))
+    for key, wanted in params.items():
+        if key == "comment" or key.startswith("comment."):
+            tests.append(_comment_test(key.partition(".")[2] or "exact", wanted))
+    tag_tests = [_tag_test(key.partition(".")[2], wanted) for key, wanted in params.items()
+                 if key == "tag" or key.startswith("tag.")]
+    if tag_tests:
+        tag_join = any if params.get("tag_match") == "any" else all
+        tests.append(lambda record: tag_join(test(record) for test in tag_tests))
     if not tests:
-        return True
-    return any(tests) if params.get("match") == "any" else all(tests)
+        return None
+    join = any if params.get("match") == "any" else all
+    return lambda record: join(test(record) for test in tests)

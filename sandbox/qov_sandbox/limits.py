@@ -1,8 +1,9 @@
 """The request limits the fakes enforce: Cloudflare's quota of requests per
-token and window, and the robot's quota of messages per minute.
+user and window, and the robot's quota of messages per minute.
 
 Both take `clock` (monotonic seconds) so a test can move time, and both keep
-only live state: keys whose window has passed are dropped as they are seen.
+only live state: keys whose window or block has passed are dropped as they
+are seen.
 """
 from __future__ import annotations
 
@@ -35,31 +36,43 @@ class Quota:
 
 class WindowQuota:
     """`limit` requests per key in a window of `window` seconds that opens with
-    the key's first request; once spent, requests are refused until it ends
-    (refused requests do not count)."""
+    the key's first request (refused requests do not count). The request that
+    finds the quota spent is refused and starts a block of `block` seconds in
+    which every request of the key is refused; the key then starts afresh.
+    With no block, requests are refused until the window ends."""
 
-    def __init__(self, limit: int, window: float, clock=time.monotonic) -> None:
-        if limit < 1 or window <= 0:
-            raise ValueError("a quota needs at least one request and a window longer than 0 s")
-        self.limit, self.window, self.clock = limit, window, clock
+    def __init__(self, limit: int, window: float, clock=time.monotonic, block: float = 0) -> None:
+        if limit < 1 or window <= 0 or block < 0:
+            raise ValueError("a quota needs at least one request, a window longer than 0 s and a block of 0 s "
+                             "or more")
+        self.limit, self.window, self.block, self.clock = limit, window, block, clock
         self._windows: dict[str, tuple[float, int]] = {}  # key -> (opened at, requests counted)
+        self._blocked_until: dict[str, float] = {}
         self._lock = threading.Lock()
 
     def take(self, key: str) -> Quota:
         now = self.clock()
         with self._lock:
             self._drop_ended(now)
+            until = self._blocked_until.get(key)
+            if until is not None:
+                return Quota(False, self.limit, self.window, 0, until - now)
             opened, used = self._windows.get(key, (now, 0))
-            allowed = used < self.limit
-            if allowed:
-                used += 1
-            self._windows[key] = (opened, used)
-            return Quota(allowed, self.limit, self.window, self.limit - used, opened + self.window - now)
+            if used < self.limit:
+                self._windows[key] = (opened, used + 1)
+                return Quota(True, self.limit, self.window, self.limit - used - 1, opened + self.window - now)
+            if self.block > 0:
+                self._blocked_until[key] = now + self.block
+                del self._windows[key]
+                return Quota(False, self.limit, self.window, 0, self.block)
+            return Quota(False, self.limit, self.window, 0, opened + self.window - now)
 
     def _drop_ended(self, now: float) -> None:
         ended = [key for key, (opened, _) in self._windows.items() if now >= opened + self.window]
         for key in ended:
             del self._windows[key]
+        for key in [key for key, until in self._blocked_until.items() if now >= until]:
+            del self._blocked_until[key]
 
 
 class SendPace:

@@ -5,16 +5,19 @@ real API token.
 A token given as a plain string may do everything. In a seed, a token may
 instead be an object:
 
-    {"token": "dns-only-token", "zones": ["example.com"], "rights": ["dns_records:edit"]}
+    {"token": "dns-only-token", "zones": ["example.com"], "rights": ["dns_records:edit"], "user": "ops"}
 
 "zones" holds zone names or ids (left out: every zone); "rights" holds names
 from RIGHTS (left out: every right). An edit right includes the matching read
-right, and any right on a zone lets the token see the zone itself.
+right, and any right on a zone lets the token see the zone itself. "user"
+names the user the token belongs to (left out: the sandbox's one user); the
+request quota is shared by all of a user's tokens.
 """
 from __future__ import annotations
 
 from dataclasses import dataclass
 
+DEFAULT_USER = "sandbox-user"
 RIGHTS = ("zone:read", "dns_records:read", "dns_records:edit", "zone_settings:read", "zone_settings:edit",
           "cache_purge:edit")
 
@@ -23,17 +26,20 @@ RIGHTS = ("zone:read", "dns_records:read", "dns_records:edit", "zone_settings:re
 class TokenScope:
     zones: frozenset[str] | None = None   # names or ids; None: every zone
     rights: frozenset[str] | None = None  # None: every right
+    user: str = DEFAULT_USER  # whose request quota the token spends
 
     @classmethod
-    def of(cls, zones=None, rights=None) -> TokenScope:
+    def of(cls, zones=None, rights=None, user: str | None = None) -> TokenScope:
         if isinstance(zones, str) or isinstance(rights, str):
             raise TypeError("a token's zones and rights are lists of texts")
+        if user is not None and not (isinstance(user, str) and user):
+            raise TypeError("a token's user is a non-empty text")
         if rights is not None:
             unknown = sorted(set(rights) - set(RIGHTS))
             if unknown:
                 raise ValueError(f"unknown token rights {unknown}; known: {', '.join(RIGHTS)}")
         return cls(None if zones is None else frozenset(z.rstrip(".").lower() for z in zones),
-                   None if rights is None else frozenset(rights))
+                   None if rights is None else frozenset(rights), user or DEFAULT_USER)
 
     def reaches(self, zone: dict) -> bool:
         return self.zones is None or zone["name"] in self.zones or zone["id"].lower() in self.zones
@@ -50,7 +56,8 @@ class TokenScope:
     def describe(self) -> str:
         rights = ",".join(sorted(self.rights)) if self.rights is not None else "all"
         zones = ",".join(sorted(self.zones)) if self.zones is not None else "all"
-        return f"rights={rights} zones={zones}"
+        user = f" user={self.user}" if self.user != DEFAULT_USER else ""
+        return f"rights={rights} zones={zones}{user}"
 
 
 def token_entry(entry) -> tuple[str, TokenScope]:
@@ -58,5 +65,5 @@ def token_entry(entry) -> tuple[str, TokenScope]:
     if isinstance(entry, str):
         return entry, TokenScope()
     if isinstance(entry, dict) and isinstance(entry.get("token"), str):
-        return entry["token"], TokenScope.of(entry.get("zones"), entry.get("rights"))
+        return entry["token"], TokenScope.of(entry.get("zones"), entry.get("rights"), entry.get("user"))
     raise ValueError(f"a token is a text or an object with a \"token\" text, not {entry!r}")
