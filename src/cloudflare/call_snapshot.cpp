@@ -37,7 +37,7 @@ std::optional<CloudflareCall> read_call(CloudflareObject* self, std::string zone
 }
 
 qov::Ref response_tuple(const HttpResult& result) {
-    qov::Ref status = qov::Ref::steal(PyLong_FromLong(result.status));
+    qov::Ref status = qov::Ref::steal(PyLong_FromLong(shown_status(result)));
     if (!status) return {};
     qov::Ref body = qov::lenient_str(result.body);
     if (!body) return {};

@@ -140,7 +140,7 @@ PyObject* result_of(const Outcome& outcome, const WantedRecord& w) {
             "Record found: %s %s, %s, %s, %d %d", r.id.c_str(), r.name.c_str(), r.type.c_str(), r.content.c_str(),
             r.proxied ? 1 : 0, static_cast<int>(r.priority)));
         if (!message) return nullptr;
-        return Py_BuildValue("(iO)", static_cast<int>(outcome.response.status), message.get());
+        return Py_BuildValue("(iO)", static_cast<int>(shown_status(outcome.response)), message.get());
     }
     return response_tuple(outcome.response).release();
 }
