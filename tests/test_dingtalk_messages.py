@@ -6,8 +6,7 @@ import json
 import pytest
 
 from conftest import free_port
-from dingtalk_fixtures import (HEADER_LINE, OK, SECRET, expected_signing, keyless, keyless_messages, send, signing_of,
-                               traced_url)
+from dingtalk_fixtures import HEADER_LINE, OK, SECRET, expected_signing, keyless, send, signing_of, traced_url
 
 TEXT_HI = '{ "msgtype": "text", "text": { "content": "hi" } }'
 
@@ -34,7 +33,8 @@ def test_send_text_posts_the_body_and_prints_its_trace(qov, any_dingtalk):
     assert (request.method, keyless(request.body)) == ("POST", TEXT_HI.encode())
     assert f"Data: {request.body.decode()}" in outcome.lines  # the key traced is the key sent
     assert request.header("Content-Type") == "application/json;charset=utf-8"
-    assert keyless_messages(any_dingtalk) == [{"msgtype": "text", "text": {"content": "hi"}}]
+    [message] = any_dingtalk.messages
+    assert message == {"msgtype": "text", "text": {"content": "hi"}, "msgUuid": message["msgUuid"]}
 
 
 def test_send_markdown_with_mobiles_prints_everything_in_order(qov, any_dingtalk):

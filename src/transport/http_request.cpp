@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "transport/curl_owners.hpp"
 #include "transport/strlwr.hpp"
@@ -19,12 +20,14 @@ namespace {
 constexpr long kMaxRedirects = 10;
 constexpr const char* kAllowedProtocols = "http,https";
 
-HttpResult failure(CURLcode code) {
+HttpResult failed(std::int32_t code, std::string text) {
     HttpResult result;
-    result.failure = static_cast<std::int32_t>(code);
-    result.body = curl_easy_strerror(code);
+    result.failure = code;
+    result.body = std::move(text);
     return result;
 }
+
+HttpResult failure(CURLcode code) { return failed(static_cast<std::int32_t>(code), curl_easy_strerror(code)); }
 
 // The values of every `name` header of the final answer (not of a redirect or
 // a "100 Continue"), the first only or all joined with ", ".
@@ -150,12 +153,7 @@ HttpResult http_request(const HttpRequest& request, const InterruptCheck& interr
     const Trust trust = choose_trust(variables, named ? SystemTrust{} : system_trust());
     const HandleLease handles(trust_version(trust));
     CURL* curl = handles.easy();
-    if (curl == nullptr) {
-        HttpResult no_handle;
-        no_handle.failure = -1;
-        no_handle.body = "curl_easy_init() failed";
-        return no_handle;
-    }
+    if (curl == nullptr) return failed(-1, "curl_easy_init() failed");
 
     ResponseBuffer response;
     curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());

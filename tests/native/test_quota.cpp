@@ -46,22 +46,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BackoffCase{"spent", R"("default";r=0;t=30)", std::nullopt, 30s, 0},
         BackoffCase{"one left", R"("default";r=1;t=5)", std::nullopt, 5s, 1},
-        BackoffCase{"two left of a small quota", R"("default";r=2;t=5)", R"("default";q=10;w=60)", std::nullopt, 0},
         BackoffCase{"a hundredth of the live quota", R"("default";r=12;t=40)", kLive, 40s, 12},
         BackoffCase{"more than a hundredth", R"("default";r=13;t=40)", kLive, std::nullopt, 0},
-        BackoffCase{"another policy's quota does not count", R"("default";r=12;t=40)", R"("burst";q=1200;w=300)",
-                    std::nullopt, 0},
-        BackoffCase{"reset past the ceiling", R"("default";r=0;t=290)", kLive, 60s, 0},
+        BackoffCase{"another policy's quota", R"("default";r=12;t=40)", R"("burst";q=1200)", std::nullopt, 0},
         BackoffCase{"reset far past it", R"("default";r=0;t=99999999999999999999)", std::nullopt, 60s, 0},
         BackoffCase{"reset now", R"("default";r=0;t=0)", std::nullopt, std::nullopt, 0},
-        BackoffCase{"the longest of two near zero", R"("burst";r=0;t=3, "default";r=1;t=9)", std::nullopt, 9s, 1},
-        BackoffCase{"only one of two near zero", R"("burst";r=50;t=3, "default";r=0;t=7)", std::nullopt, 7s, 0},
-        BackoffCase{"a token name, blanks", R"( default ; r = 0 ; t = 4 )", std::nullopt, 4s, 0},
-        BackoffCase{"other parameters", R"("default";x="a,b;c";r=0;t=2;pk=:YWJj:)", std::nullopt, 2s, 0},
-        BackoffCase{"no reset", R"("default";r=0)", std::nullopt, std::nullopt, 0},
-        BackoffCase{"no remaining", R"("default";t=5)", std::nullopt, std::nullopt, 0},
+        BackoffCase{"the longest of two", R"("burst";r=0;t=3, "default";r=1;t=9, "day";r=50;t=80)", std::nullopt,
+                    9s, 1},
+        BackoffCase{"a token name, blanks, other parameters", R"( default ; x="a,b;c" ; r = 0 ; t = 4 )",
+                    std::nullopt, 4s, 0},
         BackoffCase{"not integers", R"("default";r=-1;t=1.5)", std::nullopt, std::nullopt, 0},
-        BackoffCase{"empty", "", std::nullopt, std::nullopt, 0},
         BackoffCase{"absent", std::nullopt, kLive, std::nullopt, 0}));
 
 TEST(QuotaTraceLine, SaysHowLongAndHowManyAreLeft) {
@@ -72,25 +66,17 @@ TEST(QuotaTraceLine, SaysHowLongAndHowManyAreLeft) {
 TEST(QuotaHolds, HoldATokenUntilTheLatestHoldEnds) {
     QuotaHolds holds;
     const QuotaHolds::Clock::time_point start = QuotaHolds::Clock::now();
-    EXPECT_FALSE(holds.pending("a", start));
     holds.hold("a", start + 5s, 1);
     holds.hold("a", start + 2s, 0);  // an earlier end does not shorten it
     holds.hold("b", start + 1s, 0);
     const std::optional<QuotaHolds::Hold> a = holds.pending("a", start + 1s);
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a->wait, 4s);
-    EXPECT_EQ(a->remaining, 1);
+    EXPECT_TRUE(a && a->wait == 4s && a->remaining == 1);
     EXPECT_FALSE(holds.pending("b", start + 1s));  // ended, and dropped
     EXPECT_EQ(holds.tokens_held(), 1U);
-    EXPECT_FALSE(holds.pending("a", start + 5s));
-    EXPECT_EQ(holds.tokens_held(), 0U);
 }
 
 TEST(MessageKey, IsARandomVersionFourUuid) {
-    EXPECT_EQ(message_key_text({0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
-                                0xff, 0xff}),
-              "ffffffff-ffff-4fff-bfff-ffffffffffff");
-    EXPECT_EQ(message_key_text({}), "00000000-0000-4000-8000-000000000000");
+    EXPECT_EQ(message_key_text({}), "00000000-0000-4000-8000-000000000000");  // version and variant bits set
     const std::optional<std::string> first = new_message_key();
     ASSERT_TRUE(first);
     EXPECT_TRUE(std::regex_match(*first, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")));

@@ -91,7 +91,6 @@ INSTANTIATE_TEST_SUITE_P(
         DecisionCase{"408 patch lower case", "patch", answer(408), 1, 2, 0.0, 1000ms},
         DecisionCase{"408 DELETE", "DELETE", answer(408), 3, 2, 0.0, std::nullopt},
         DecisionCase{"408 POST", "POST", answer(408), 1, 2, 0.0, std::nullopt},
-        DecisionCase{"501 GET", "GET", answer(501), 1, 2, 0.0, std::nullopt},
         DecisionCase{"200 GET", "GET", answer(200), 1, 2, 0.0, std::nullopt},
         DecisionCase{"404 GET", "GET", answer(404), 1, 2, 0.0, std::nullopt},
         // Transfers that failed before any answer: refused, reset, closed, timed out.
