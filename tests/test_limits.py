@@ -19,6 +19,7 @@ ZONED = "c.zone_id = 'z1'\n"
      ["retry: 429, waiting 0 s (attempt 2 of 3)"]),
     # A wait over 60 s is not made: the 429 comes back at once.
     ("c.get('/x')", [dict(status=429, headers={"Retry-After": "120"})], "", 429, 1, []),
+    ("c.get('/x')", [dict(status=429, headers={"Retry-After": "Wed, 01 Jan 3000 00:00:00 GMT"})], "", 429, 1, []),
     # Without Retry-After: the back-off, 1 s and a little spread.
     ("c.get('/x')", [dict(status=429), {}], "", 200, 2, ["retry: 429, waiting 1"]),
     # 429 means not processed: a POST is tried again too.
