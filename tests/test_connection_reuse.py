@@ -3,6 +3,7 @@ consecutive requests, a fresh one after the server closed it, no option of one
 call reaching the next, threads, fork, trust changes and interpreter exit."""
 from __future__ import annotations
 
+import json
 import shutil
 import socket
 import ssl
@@ -29,7 +30,8 @@ class RawServer(SocketServer):
     never with "Connection: close"; GET /peer-closed is answered with the number
     of connections the client has closed so far. Over TLS it notes whether each
     connection resumed a session. With `drop`, the server ends each connection
-    shortly after its first answer without a word: "fin" closes it, "rst" resets it."""
+    shortly after its first answer without a word: "fin" closes it, "rst" resets it;
+    "request" closes it once it has read its second request, which stays unanswered."""
 
     def __init__(self, context: ssl.SSLContext | None = None, drop: str | None = None) -> None:
         self.context, self.drop = context, drop
@@ -47,6 +49,7 @@ class RawServer(SocketServer):
                 with self._lock:
                     self.resumed[number] = connection.session_reused
             reader = connection.makefile("rb")
+            answered = 0
             while True:
                 line = reader.readline()
                 if not line:
@@ -63,8 +66,11 @@ class RawServer(SocketServer):
                 with self._lock:
                     self.requests.append((number, method, path, body))
                     answer = str(self.peer_closed).encode() if path.endswith("/peer-closed") else b"ok"
+                if self.drop == "request" and answered:
+                    return
                 connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s" % (len(answer), answer))
-                if self.drop:
+                answered += 1
+                if self.drop in ("fin", "rst"):
                     time.sleep(0.05)  # idle: the client has read the answer
                     if self.drop == "rst":
                         connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -194,6 +200,25 @@ def test_a_connection_dropped_without_a_word_is_replaced(qov, raw_server):
     assert outcome.error is None and outcome.value == [(200, "ok")] * 3
     assert raw_server.requests == [(1, "GET", "/one", b""), (2, "GET", "/two", b""),
                                    (3, "POST", "/zones/z/purge_cache", PURGE_BODY)]
+
+
+@pytest.mark.parametrize("raw_server", [("http", "request"), ("https", "request")], indirect=True,
+                         ids=["http", "https"])
+def test_a_robot_message_is_taken_once_when_its_reused_connection_dies(qov, raw_server):
+    outcome = qov("""
+        import time
+        d = DingTalk(TOKEN, SECRET)
+        result = [d.send_text("one"), d.send_text("two")]
+        time.sleep(3.2)  # the connection has been idle too long to send a message on
+        result.append(d.send_text("three"))
+        """, env={"QOV_DINGTALK_URL": raw_server.url}, TOKEN=TOKEN, SECRET=SECRET)
+    assert outcome.value == ["ok"] * 3
+    posted = [(number, json.loads(body)) for number, _, _, body in raw_server.requests]
+    # libcurl sent "two" again on a new connection, under the key the robot already took.
+    assert [(number, message["text"]["content"]) for number, message in posted] == [
+        (1, "one"), (1, "two"), (2, "two"), (3, "three")]
+    keys = [message["msgUuid"] for _, message in posted]
+    assert keys[1] == keys[2] and len(set(keys)) == 3
 
 
 # -- nothing of one call reaches the next --------------------------------------

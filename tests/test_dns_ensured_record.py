@@ -333,7 +333,7 @@ def test_only_the_deciding_page_is_kept_while_reading(qov, zone):
 
 
 @pytest.mark.parametrize("reply", [
-    (500, b"upstream trouble"),
+    (501, b"upstream trouble"),  # 500 would be tried again
     (200, b'{"success": false, "errors": [{"code": 1000, "message": "x"}]}'),
     (200, b'{"success": true, "result": {"id": "x"}}'),
 ])

@@ -5,6 +5,7 @@ import re
 import pytest
 
 from dingtalk_fixtures import SECRET, TOKEN
+from qov_sandbox import CloudflareFake
 
 ZONED = "c.zone_id = 'z1'\n"
 
@@ -18,6 +19,7 @@ ZONED = "c.zone_id = 'z1'\n"
      ["retry: 429, waiting 0 s (attempt 2 of 3)"]),
     # A wait over 60 s is not made: the 429 comes back at once.
     ("c.get('/x')", [dict(status=429, headers={"Retry-After": "120"})], "", 429, 1, []),
+    ("c.get('/x')", [dict(status=429, headers={"Retry-After": "Wed, 01 Jan 3000 00:00:00 GMT"})], "", 429, 1, []),
     # Without Retry-After: the back-off, 1 s and a little spread.
     ("c.get('/x')", [dict(status=429), {}], "", 200, 2, ["retry: 429, waiting 1"]),
     # 429 means not processed: a POST is tried again too.
@@ -67,6 +69,19 @@ def test_a_retry_waits_for_retry_after_and_traces_the_request_again(qov, plain_s
     method_line = f"http_method: get url: {plain_server.url}/x"
     assert outcome.lines.count(method_line) == 2
     assert outcome.lines.index("retry: 429, waiting 1 s (attempt 2 of 3)") == outcome.lines.index(method_line) + 1
+
+
+def test_a_script_slows_down_before_its_quota_runs_out(qov):
+    # 10 requests a second: each time one is left, the next request waits for the window to end.
+    with CloudflareFake(tokens=("t",), rate_limit=10, rate_window=1) as fake:
+        outcome = qov("""
+            c = Cloudflare(api_token="t", api_url=URL)
+            result = [c.get("/zones")[0] for _ in range(30)]
+            """, URL=fake.api_url)
+    assert outcome.value == [200] * 30
+    waits = [line for line in outcome.lines if line.startswith(("ratelimit: ", "retry: "))]
+    assert len(waits) == 3 and all(re.fullmatch(r"ratelimit: waiting (0\.\d|1) s \(1 request left\)", line)
+                                   for line in waits), waits
 
 
 @pytest.mark.parametrize("cls, setting, value, error", [

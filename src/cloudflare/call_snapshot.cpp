@@ -39,7 +39,8 @@ std::optional<CloudflareCall> read_call(CloudflareObject* self, std::string zone
 }
 
 qov::Ref response_tuple(const HttpResult& result, const char* action) {
-    return make_response(qov::Ref::steal(PyLong_FromLong(result.status)), qov::lenient_str(result.body), action);
+    return make_response(qov::Ref::steal(PyLong_FromLong(shown_status(result))), qov::lenient_str(result.body),
+                         action);
 }
 
 qov::Ref response_tuple(const std::optional<HttpResult>& result) {

@@ -174,7 +174,7 @@ PyObject* result_of(const Outcome& outcome, const WantedRecord& w) {
         qov::Ref message = qov::Ref::steal(PyUnicode_FromFormat(
             "Record found: %s %s, %s, %s, %d %d", r.id.c_str(), r.name.c_str(), r.type.c_str(), r.content.c_str(),
             r.proxied ? 1 : 0, static_cast<int>(r.priority)));
-        const qov::Ref status = qov::Ref::steal(PyLong_FromLong(outcome.response.status));
+        const qov::Ref status = qov::Ref::steal(PyLong_FromLong(shown_status(outcome.response)));
         return response_tuple(status.get(), message.get(), outcome.deleted ? "deleted" : "unchanged").release();
     }
     // What the call wrote: a create may follow deletions; the listing comes back as it was.

@@ -2,7 +2,10 @@
 // object and copied into every call's context.
 #pragma once
 
+#include "transport/http_request.hpp"
+#include "transport/retry_policy.hpp"
+
 struct CloudflareLimits {
-    double timeout = 30;  // seconds for the whole of one transfer; 0: no limit
-    int max_retries = 2;  // tries after the first, for a 429 and transient failures
+    double timeout = kDefaultTimeoutSeconds;  // seconds for the whole of one transfer; 0: no limit
+    int max_retries = kDefaultMaxRetries;     // tries after the first, for a 429 and transient failures
 };

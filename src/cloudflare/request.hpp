@@ -19,7 +19,9 @@ std::string BuildCloudflareFullUrl(std::string_view base_url, const std::optiona
 // Performs one request: traces it and transfers it with the interpreter lock
 // released, and tries it again, after a wait with the lock released and a
 // trace line, as the call's limits and the retry policy allow (a 429; a
-// transient failure of a method that is safe to repeat). Needs the lock.
+// transient failure of a method that is safe to repeat). Before each attempt
+// it waits, the same way, while an earlier answer for the token said that its
+// quota was at or near zero (see token_quota_holds). Needs the lock.
 // nullopt with the exception set when a signal handler raised (Ctrl-C) during
 // a transfer or a wait.
 std::optional<HttpResult> request(const CloudflareCall& call, std::string_view method,

@@ -2,10 +2,11 @@
 #pragma once
 
 #include "common/interp.hpp"
+#include "transport/http_request.hpp"
 
 // Settings that hold no interpreter object, checked when they are set.
 struct DingTalkLimits {
-    double timeout = 30;  // seconds for the whole of one transfer; 0: no limit
+    double timeout = kDefaultTimeoutSeconds;  // seconds for the whole of one transfer; 0: no limit
     int per_minute = 20;  // sends per robot token in any 60 s within the process; 0: no pacing
 };
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/json_tree.hpp"
+#include "dingtalk/message_key.hpp"
 #include "dingtalk/pacing.hpp"
 #include "dingtalk/robot_reply.hpp"
 #include "dingtalk/signing.hpp"
@@ -14,6 +15,10 @@
 #include "common/trace_writer.hpp"
 
 namespace {
+
+// A connection kept longer than this is not used for a message: the server may
+// close it just as the message goes out, and the message would then be sent again.
+constexpr long kLongestRobotIdleSeconds = 2;
 
 // One credential field as UTF-8. The script may have deleted it or stored any
 // object in it, and a NUL would silently cut the signing key or the URL short,
@@ -118,10 +123,13 @@ JsonPtr markdown_message(std::string_view title, std::string_view text, const st
     return message;
 }
 
-// Posts the message and returns the reply, whatever its HTTP status, as a RobotReply.
-// A reply that is not UTF-8 raises the decoding error.
+// Posts the message, under a key of its own, and returns the reply, whatever
+// its HTTP status, as a RobotReply. A reply that is not UTF-8 raises the decoding error.
 PyObject* post_message(const std::string& url, const JsonPtr& message, double timeout) {
     if (!message) return PyErr_NoMemory();
+    const std::optional<std::string> key = new_message_key();
+    if (!key) return qov::raise(PyExc_RuntimeError, "no message key could be drawn");
+    if (!add_member(message.get(), "msgUuid", json_text(*key))) return PyErr_NoMemory();
     const char* serialised = json_object_to_json_string(message.get());
     if (serialised == nullptr) return PyErr_NoMemory();
     debug("Data: %s\n", serialised);
@@ -129,12 +137,13 @@ PyObject* post_message(const std::string& url, const JsonPtr& message, double ti
     static const HeaderLines kHeaders{"Content-Type: application/json;charset=utf-8"};
     HttpRequest request{"POST", url, kHeaders, std::string(serialised), std::nullopt, read_request_environment()};
     request.timeout_seconds = timeout;
+    request.max_idle_seconds = kLongestRobotIdleSeconds;
     const std::optional<HttpResult> result = qov::perform(request);
     if (!result) return nullptr;
     debug("Result: %s\n", result->body.c_str());
     return make_robot_reply(qov::Ref::steal(PyUnicode_DecodeUTF8(result->body.data(),
                                                                  static_cast<Py_ssize_t>(result->body.size()), "strict")),
-                            result->status)
+                            shown_status(*result))
         .release();
 }
 

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "transport/curl_owners.hpp"
-#include "transport/response_header.hpp"
 #include "transport/strlwr.hpp"
 #include "transport/thread_handles.hpp"
 #include "transport/trace.hpp"
@@ -20,7 +20,32 @@ namespace {
 constexpr long kMaxRedirects = 10;
 constexpr const char* kAllowedProtocols = "http,https";
 
-HttpResult failure(CURLcode code) { return {static_cast<std::int32_t>(code), curl_easy_strerror(code)}; }
+HttpResult failed(std::int32_t code, std::string text) {
+    HttpResult result;
+    result.failure = code;
+    result.body = std::move(text);
+    return result;
+}
+
+HttpResult failure(CURLcode code) { return failed(static_cast<std::int32_t>(code), curl_easy_strerror(code)); }
+
+// The values of every `name` header of the final answer (not of a redirect or
+// a "100 Continue"), the first only or all joined with ", ".
+std::optional<std::string> answer_header(CURL* curl, const char* name, bool all) {
+    std::optional<std::string> joined;
+    curl_header* header = nullptr;
+    for (std::size_t index = 0;
+         curl_easy_header(curl, name, index, CURLH_HEADER, -1, &header) == CURLHE_OK && header != nullptr; ++index) {
+        if (joined) {
+            *joined += ", ";
+            *joined += header->value;
+        } else {
+            joined = header->value;
+        }
+        if (!all || index + 1 >= header->amount) break;
+    }
+    return joined;
+}
 
 std::optional<std::string> non_empty_variable(const char* name) {
     const char* value = std::getenv(name);
@@ -128,7 +153,7 @@ HttpResult http_request(const HttpRequest& request, const InterruptCheck& interr
     const Trust trust = choose_trust(variables, named ? SystemTrust{} : system_trust());
     const HandleLease handles(trust_version(trust));
     CURL* curl = handles.easy();
-    if (curl == nullptr) return {-1, "curl_easy_init() failed"};
+    if (curl == nullptr) return failed(-1, "curl_easy_init() failed");
 
     ResponseBuffer response;
     curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
@@ -138,9 +163,6 @@ HttpResult http_request(const HttpRequest& request, const InterruptCheck& interr
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_callback);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
-    ResponseHeaders received_headers;
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, header_callback);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &received_headers);
     // A length announced beyond the limit is refused before any of the body is read.
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(response.limit));
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout_milliseconds(request.timeout_seconds));
@@ -154,6 +176,7 @@ HttpResult http_request(const HttpRequest& request, const InterruptCheck& interr
     if (request.environment.http_proxy) curl_easy_setopt(curl, CURLOPT_PROXY, request.environment.http_proxy->c_str());
     // An empty proxy makes libcurl connect directly, whatever the environment says.
     if (request.proxy) curl_easy_setopt(curl, CURLOPT_PROXY, request.proxy->c_str());
+    if (request.max_idle_seconds) curl_easy_setopt(curl, CURLOPT_MAXAGE_CONN, *request.max_idle_seconds);
 
     std::string lowered = request.method;
     strlwr(lowered);
@@ -174,9 +197,14 @@ HttpResult http_request(const HttpRequest& request, const InterruptCheck& interr
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response_code);
         std::string& received = response.data;
         received.resize(std::strlen(received.c_str()));  // the body ends at its first NUL byte
-        result = {static_cast<std::int32_t>(response_code), std::move(received)};
+        result.http_status = static_cast<std::int32_t>(response_code);
+        result.body = std::move(received);
     }
-    result.answer_started = !received_headers.lines.empty();
-    result.retry_after = response_header(received_headers.lines, "Retry-After");
+    long header_bytes = 0;
+    curl_easy_getinfo(curl, CURLINFO_HEADER_SIZE, &header_bytes);
+    result.answer_started = header_bytes > 0;
+    result.retry_after = answer_header(curl, "Retry-After", false);
+    result.ratelimit = answer_header(curl, "Ratelimit", true);
+    result.ratelimit_policy = answer_header(curl, "Ratelimit-Policy", true);
     return result;
 }

@@ -14,20 +14,35 @@
 // Complete header lines ("Name: value"), sent and traced in order.
 using HeaderLines = std::vector<std::string>;
 
+// The seconds one transfer may take unless its caller says otherwise.
+inline constexpr double kDefaultTimeoutSeconds = 30;
+
 struct HttpResult {
-    // The HTTP code of the final response, libcurl's non-zero result code
-    // after a failed transfer, or -1 when no transfer handle could be made.
-    std::int32_t status = 0;
+    // The HTTP code of the final response; 0 when the transfer failed.
+    std::int32_t http_status = 0;
+    // Why the transfer failed: libcurl's non-zero result code, or -1 when no
+    // transfer handle could be made; 0 when it completed.
+    std::int32_t failure = 0;
     // The response bytes up to the first NUL, or libcurl's error text.
     std::string body;
-    // The caller's interrupt check ended the transfer (status 42,
+    // The caller's interrupt check ended the transfer (failure 42,
     // CURLE_ABORTED_BY_CALLBACK): the caller reports its own reason instead.
     bool interrupted = false;
     // Some of an answer arrived (a status line at least), even when the transfer then failed.
     bool answer_started = false;
-    // The final answer's Retry-After header, as sent.
+    // Headers of the final answer, as libcurl keeps them (blanks around the
+    // value left out): the first Retry-After, and every Ratelimit and
+    // Ratelimit-Policy line joined with ", " (each is a list).
     std::optional<std::string> retry_after{};
+    std::optional<std::string> ratelimit{};
+    std::optional<std::string> ratelimit_policy{};
 };
+
+// The number a script is shown as the status of a result: the HTTP code of a
+// completed transfer, the failure code of one that failed.
+inline std::int32_t shown_status(const HttpResult& result) {
+    return result.failure != 0 ? result.failure : result.http_status;
+}
 
 // What a request takes from the environment, read while the interpreter lock
 // is held: Python threads change the environment (os.environ) under that lock.
@@ -47,7 +62,10 @@ struct HttpRequest {
     std::optional<std::string> body;   // ignored by GET and DELETE
     std::optional<std::string> proxy;  // present: replaces http_proxy; empty means a direct connection
     RequestEnvironment environment;
-    double timeout_seconds = 30;  // for the whole transfer, redirects included; 0: no limit
+    double timeout_seconds = kDefaultTimeoutSeconds;  // for the whole transfer, redirects included; 0: no limit
+    // Present: a kept connection idle for longer than this many whole seconds
+    // is not used again (libcurl's own default is about two minutes).
+    std::optional<long> max_idle_seconds{};
 };
 
 // The lines traced for a request, each ending in a line feed, in order: every

@@ -40,7 +40,18 @@ bool failed_before_any_answer(const AttemptOutcome& outcome) {
     }
 }
 
-bool transient_status(std::int32_t status) { return status == 502 || status == 503 || status == 504; }
+bool transient_status(std::int32_t status) {
+    switch (status) {
+        case 408:  // the server gave up waiting for the request
+        case 500:
+        case 502:
+        case 503:
+        case 504:
+            return true;
+        default:
+            return false;
+    }
+}
 
 std::chrono::milliseconds backoff(const RetryPolicy& policy, int retries_made, const UnitRandom& unit_random) {
     const double base = static_cast<double>(policy.first_backoff.count()) *

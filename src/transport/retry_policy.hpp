@@ -1,7 +1,7 @@
 // Whether to send a request again after one attempt, and after how long:
-// the rules for rate limits (429), transient service failures (502, 503,
-// 504) and transfers that failed before any answer arrived. Pure decisions on
-// plain values, so they run anywhere and test without a server.
+// the rules for rate limits (429), transient service failures (408, 500,
+// 502, 503, 504) and transfers that failed before any answer arrived. Pure
+// decisions on plain values, so they run anywhere and test without a server.
 #pragma once
 
 #include <chrono>
@@ -11,8 +11,11 @@
 #include <string>
 #include <string_view>
 
+// How often a request is tried again unless its caller says otherwise.
+inline constexpr int kDefaultMaxRetries = 2;
+
 struct RetryPolicy {
-    int max_retries = 2;                                  // attempts after the first; 0 or less: none
+    int max_retries = kDefaultMaxRetries;                 // attempts after the first; 0 or less: none
     std::chrono::milliseconds longest_wait{60'000};       // a longer wait is not made: the answer stands
     std::chrono::milliseconds first_backoff{1'000};       // without Retry-After: 1 s, then 2 s, 4 s, ...
 };
@@ -39,9 +42,9 @@ double thread_unit_random();
 // Decides after attempt number `attempt` (1 for the first) of `method` (any
 // letter case) that ended with `outcome`, at `now` (for a Retry-After date):
 // - 429 is retried for every method: the service did not process the request.
-// - 502, 503, 504, and a transfer that failed before any part of an answer
-//   arrived (connection refused, reset, closed without an answer, the
-//   time-out: CURLE_COULDNT_CONNECT, CURLE_SEND_ERROR, CURLE_RECV_ERROR,
+// - 408, 500, 502, 503, 504, and a transfer that failed before any part of
+//   an answer arrived (connection refused, reset, closed without an answer,
+//   the time-out: CURLE_COULDNT_CONNECT, CURLE_SEND_ERROR, CURLE_RECV_ERROR,
 //   CURLE_GOT_NOTHING, CURLE_OPERATION_TIMEDOUT) are retried only for GET,
 //   PUT, PATCH and DELETE, never for POST, whose outcome is then unknown.
 // - Nothing else is retried, nor anything once `policy.max_retries` retries

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <new>
 #include <stdexcept>
-#include <string_view>
 
 size_t write_callback(char* bytes, size_t size, size_t count, void* buffer) {
     ResponseBuffer& response = *static_cast<ResponseBuffer*>(buffer);
@@ -29,19 +28,6 @@ size_t write_callback(char* bytes, size_t size, size_t count, void* buffer) {
     } catch (const std::exception&) {  // bad_alloc, or length_error past the largest string
         std::fputs("realloc() failed\n", stderr);
         return 0;
-    }
-    return n;
-}
-
-size_t header_callback(char* bytes, size_t size, size_t count, void* headers) {
-    std::vector<std::string>& lines = static_cast<ResponseHeaders*>(headers)->lines;
-    const size_t n = size * count;
-    const std::string_view line(bytes, n);
-    try {
-        if (line.substr(0, 5) == "HTTP/") lines.clear();
-        if (lines.size() < kMaxHeaderLines) lines.emplace_back(line);
-    } catch (const std::exception&) {
-        return 0;  // libcurl's write error: memory ran out
     }
     return n;
 }

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
 
 // The most bytes of a response body kept for one call: a server that announces
 // more is refused at its headers, one that sends more is cut off.
@@ -19,14 +18,3 @@ struct ResponseBuffer {
 // error) when the body would pass the buffer's limit (too_large is then set)
 // or the buffer cannot grow.
 size_t write_callback(char* bytes, size_t size, size_t count, void* buffer);
-
-// The header lines of the answer being received, line ends included. A status
-// line starts them afresh (a redirect, "100 Continue"), and lines past
-// kMaxHeaderLines are dropped: a server cannot grow them without bound.
-inline constexpr std::size_t kMaxHeaderLines = 256;
-struct ResponseHeaders {
-    std::vector<std::string> lines;
-};
-
-// libcurl's header function, over a ResponseHeaders.
-size_t header_callback(char* bytes, size_t size, size_t count, void* headers);
