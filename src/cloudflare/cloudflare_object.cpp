@@ -5,13 +5,15 @@
 
 // The signature line only, for inspect.signature and help(): the class has no
 // __doc__ of its own (module.cpp keeps it None).
+#define QOV_DEFAULT_API_URL "https://api.cloudflare.com/client/v4"
 const char Cloudflare_doc[] =
-    "Cloudflare(email='', account='', api_token='', proxy='', api_url='https://api.cloudflare.com/client/v4', "
-    "timeout=30, max_retries=2, *, trace=True)\n--\n\n";
+    "Cloudflare(email='', account='', api_token='', proxy='', api_url='" QOV_DEFAULT_API_URL "', "
+    "timeout=" QOV_TEXT(QOV_DEFAULT_TIMEOUT_SECONDS) ", max_retries=" QOV_TEXT(QOV_DEFAULT_MAX_RETRIES)
+    ", *, trace=True)\n--\n\n";
 
 namespace {
 
-constexpr const char* kDefaultApiUrl = "https://api.cloudflare.com/client/v4";
+constexpr const char* kDefaultApiUrl = QOV_DEFAULT_API_URL;
 
 void store_if_given(PyObject*& field, PyObject* given) {
     if (given != nullptr) qov::replace_field(field, qov::Ref::borrow(given));

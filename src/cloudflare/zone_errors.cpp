@@ -56,7 +56,7 @@ std::nullptr_t raise_zone_lookup_error(const char* message, const char* domain, 
     if (!error) return nullptr;
     if (type != PyExc_Exception) {
         qov::Ref name = qov::Ref::steal(PyUnicode_FromString(domain));
-        qov::Ref status = qov::Ref::steal(PyLong_FromLong(answer.status));
+        qov::Ref status = qov::Ref::steal(PyLong_FromLong(shown_status(answer)));
         qov::Ref body = qov::lenient_str(answer.body);
         if (!name || !status || !body || PyObject_SetAttrString(error.get(), "domain", name.get()) < 0 ||
             PyObject_SetAttrString(error.get(), "status", status.get()) < 0 ||

@@ -9,6 +9,10 @@
 #include <string>
 #include <utility>
 
+// The text of a macro's value, for signature lines made from the defaults themselves.
+#define QOV_TEXT(value) QOV_TEXT_OF(value)
+#define QOV_TEXT_OF(value) #value
+
 namespace qov {
 
 // The C signature of every method of the module's types.

@@ -4,10 +4,13 @@
 #include "common/interp.hpp"
 #include "transport/http_request.hpp"
 
+// The robot's own quota of messages a minute (a macro too, for the signature line).
+#define QOV_DEFAULT_PER_MINUTE 20
+
 // Settings that hold no interpreter object, checked when they are set.
 struct DingTalkLimits {
     double timeout = kDefaultTimeoutSeconds;  // seconds for the whole of one transfer; 0: no limit
-    int per_minute = 20;  // sends per robot token in any 60 s within the process; 0: no pacing
+    int per_minute = QOV_DEFAULT_PER_MINUTE;  // sends per robot token in any 60 s within the process; 0: no pacing
 };
 
 struct DingTalkObject {

@@ -5,7 +5,8 @@
 
 // The signature line is for inspect.signature and help(); __doc__ is the rest.
 const char DingTalk_doc[] =
-    "DingTalk(token='', secret='', timeout=30, per_minute=20, *, trace=True)\n--\n\n"
+    "DingTalk(token='', secret='', timeout=" QOV_TEXT(QOV_DEFAULT_TIMEOUT_SECONDS)
+    ", per_minute=" QOV_TEXT(QOV_DEFAULT_PER_MINUTE) ", *, trace=True)\n--\n\n"
     "DingTalk(token, salt) -> DingTalk \n\n DingTalk Object\n\n";
 
 PyObject* DingTalk_new(PyTypeObject* type, PyObject*, PyObject*) {

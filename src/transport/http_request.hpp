@@ -14,8 +14,10 @@
 // Complete header lines ("Name: value"), sent and traced in order.
 using HeaderLines = std::vector<std::string>;
 
-// The seconds one transfer may take unless its caller says otherwise.
-inline constexpr double kDefaultTimeoutSeconds = 30;
+// The seconds one transfer may take unless its caller says otherwise. A
+// macro too, so the signature lines that show it are made from this one token.
+#define QOV_DEFAULT_TIMEOUT_SECONDS 30
+inline constexpr double kDefaultTimeoutSeconds = QOV_DEFAULT_TIMEOUT_SECONDS;
 
 struct HttpResult {
     // The HTTP code of the final response; 0 when the transfer failed.

@@ -11,8 +11,10 @@
 #include <string>
 #include <string_view>
 
-// How often a request is tried again unless its caller says otherwise.
-inline constexpr int kDefaultMaxRetries = 2;
+// How often a request is tried again unless its caller says otherwise (a
+// macro too, for the signature line that shows it).
+#define QOV_DEFAULT_MAX_RETRIES 2
+inline constexpr int kDefaultMaxRetries = QOV_DEFAULT_MAX_RETRIES;
 
 struct RetryPolicy {
     int max_retries = kDefaultMaxRetries;                 // attempts after the first; 0 or less: none
