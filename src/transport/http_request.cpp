@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "transport/curl_owners.hpp"
+#include "transport/exit_gate.hpp"
 #include "transport/response_header.hpp"
 #include "transport/strlwr.hpp"
 #include "transport/thread_handles.hpp"
@@ -114,6 +115,7 @@ std::vector<std::string> request_trace_lines(const HttpRequest& request) {
 }
 
 HttpResult http_request(const HttpRequest& request, const InterruptCheck& interrupted) {
+    const InsideLibrary inside;  // first: every libcurl call below is made inside
     HeaderList headers;
     for (const std::string& line : request.header_lines) {
         curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
