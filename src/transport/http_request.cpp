@@ -56,12 +56,16 @@ void choose_request_form(CURL* curl, const std::string& lowered, const std::stri
 }
 
 // Gives the TLS context libcurl made for a connection the store that every
-// thread trusting the same shares.
+// thread trusting the same shares, as the store the server is verified with.
+// The context's own store stays its own: libcurl sets verification flags on
+// that one once the handshake has begun, without a lock, which on a store
+// other threads verify with would be a data race. The shared store has its
+// flags from when it was built.
 CURLcode use_shared_ca_store(CURL*, void* ssl_ctx, void* shared) noexcept {
     X509_STORE* store = static_cast<SharedCaStore*>(shared)->get();
     if (store == nullptr) return CURLE_SSL_CACERT_BADFILE;
-    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(ssl_ctx), store);
-    return CURLE_OK;
+    return SSL_CTX_set1_verify_cert_store(static_cast<SSL_CTX*>(ssl_ctx), store) == 1 ? CURLE_OK
+                                                                                       : CURLE_OUT_OF_MEMORY;
 }
 
 // Names exactly the chosen sources: after a reset libcurl would also load its
