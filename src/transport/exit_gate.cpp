@@ -34,8 +34,14 @@ void ExitGate::enter() {
 
 void ExitGate::leave() {
     if (--depth > 0) return;
-    const std::lock_guard<std::mutex> held(lock_);
-    if (--inside_ == 0 && closed_) left_.notify_all();
+    std::unique_lock<std::mutex> held(lock_);
+    --inside_;
+    if (!closed_) return;
+    // Python has been finalised by now: a thread going back to it would use
+    // freed interpreter state.
+    left_.notify_all();
+    held.unlock();
+    stop_for_good();
 }
 
 void ExitGate::stop_if_closed() {
@@ -50,7 +56,8 @@ void ExitGate::watch(CURLM* multi) {
 }
 
 void ExitGate::stop_counted_out(std::unique_lock<std::mutex>& held) {
-    if (depth > 0 && --inside_ == 0) left_.notify_all();
+    if (depth > 0) --inside_;
+    left_.notify_all();
     held.unlock();
     stop_for_good();
 }

@@ -17,8 +17,8 @@
 
 class ExitGate {
 public:
-    // Counts this thread in (once, however deeply nested); once the gate is
-    // closed it stops the thread for good instead.
+    // Count this thread in (once, however deeply nested) and out again. Once
+    // the gate is closed, both stop the thread for good instead of returning.
     void enter();
     void leave();
 

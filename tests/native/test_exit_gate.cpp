@@ -13,63 +13,63 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(ExitGate, ClosingWaitsForTheThreadsInside) {
-    ExitGate gate;
-    std::promise<void> entered;
-    std::atomic<bool> left{false};
-    std::thread inside([&] {
-        gate.enter();
+// A stopped thread keeps its gate: these gates are never freed.
+TEST(ExitGate, ClosingWaitsForTheThreadsInsideAndStopsThemAsTheyLeave) {
+    ExitGate* const gate = new ExitGate;
+    static std::promise<void> entered;
+    static std::atomic<int> steps{0};
+    std::thread([gate] {
+        gate->enter();
         entered.set_value();
         std::this_thread::sleep_for(50ms);
-        left = true;
-        gate.leave();
-    });
+        ++steps;
+        gate->leave();
+        ++steps;
+    }).detach();
     entered.get_future().wait();
-    EXPECT_TRUE(gate.close(10s));
-    EXPECT_TRUE(left);
-    inside.join();
+    EXPECT_TRUE(gate->close(10s));
+    EXPECT_EQ(steps, 1);
 }
 
-// A stopped thread keeps its gate: these gates are never freed.
 TEST(ExitGate, AWaitingTransferIsWokenAndStopsForGood) {
-    ExitGate& gate = *new ExitGate;
+    ExitGate* const gate = new ExitGate;
     CURLM* multi = curl_multi_init();  // left to the stopped thread
     ASSERT_NE(multi, nullptr);
-    std::promise<void> waiting;
+    static std::promise<void> waiting;
     static std::atomic<bool> went_on{false};
-    std::thread([&gate, multi, &waiting] {
-        gate.enter();
-        gate.watch(multi);
+    std::thread([gate, multi] {
+        gate->enter();
+        gate->watch(multi);
         waiting.set_value();
         curl_multi_poll(multi, nullptr, 0, 60'000, nullptr);
-        gate.stop_if_closed();
+        gate->stop_if_closed();
         went_on = true;
     }).detach();
     waiting.get_future().wait();
-    EXPECT_TRUE(gate.close(10s));  // false after 10 s had the wait not been woken
+    EXPECT_TRUE(gate->close(10s));  // false after 10 s had the wait not been woken
     EXPECT_FALSE(went_on);
 }
 
 TEST(ExitGate, GivesUpAfterTheBoundAndStopsNewcomers) {
-    ExitGate& gate = *new ExitGate;
-    std::promise<void> entered, release;
-    std::thread stuck([&] {
-        gate.enter();
+    ExitGate* const gate = new ExitGate;
+    static std::promise<void> entered;
+    static std::promise<void> release;
+    std::thread([gate] {
+        gate->enter();
         entered.set_value();
         release.get_future().wait();
-        gate.leave();
-    });
+        gate->leave();
+    }).detach();
     entered.get_future().wait();
-    EXPECT_FALSE(gate.close(50ms));
+    EXPECT_FALSE(gate->close(50ms));
     static std::atomic<bool> came_in{false};
-    std::thread([&gate] {
-        gate.enter();
+    std::thread([gate] {
+        gate->enter();
         came_in = true;
     }).detach();
     std::this_thread::sleep_for(100ms);
     EXPECT_FALSE(came_in);
     release.set_value();
-    stuck.join();
 }
 
 }  // namespace
