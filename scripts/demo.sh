@@ -23,9 +23,8 @@ stop_sandbox() {
 trap 'stop_sandbox || true; rm -rf "$workdir"' EXIT
 
 echo
-echo "Starting the sandbox: $PYTHON -m qov_sandbox --txt-quoted $*"
-# --txt-quoted: TXT contents come back in double quotes, as the live service sends them.
-"$PYTHON" -m qov_sandbox --txt-quoted "$@" >"$journal" 2>&1 &
+echo "Starting the sandbox: $PYTHON -m qov_sandbox $*"
+"$PYTHON" -m qov_sandbox "$@" >"$journal" 2>&1 &
 sandbox_pid=$!
 for _ in $(seq 300); do
     grep -qx ready "$journal" && break

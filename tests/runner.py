@@ -75,7 +75,8 @@ class Runner:
     base_env: dict[str, str] = field(default_factory=dict)
 
     def __call__(self, scenario: str, *, env: dict[str, str | None] | None = None, timeout: float = 120,
-                 **variables: object) -> Outcome:
+                 imports_first: str | None = None, **variables: object) -> Outcome:
+        """`imports_first`: a module the child imports before `_qov`."""
         child_env = {k: v for k, v in os.environ.items() if k not in _PROXY_VARIABLES}
         child_env.update(self.base_env)
         for key, value in (env or {}).items():
@@ -84,6 +85,8 @@ class Runner:
             else:
                 child_env[key] = value
         code = f"_SCENARIO = {textwrap.dedent(scenario)!r}\n{_PRELUDE}"
+        if imports_first:
+            code = f"import {imports_first}\n{code}"
         with tempfile.TemporaryDirectory() as folder:
             outcome_path = os.path.join(folder, "outcome")
             variables_path = os.path.join(folder, "variables")

@@ -6,10 +6,12 @@ from __future__ import annotations
 import gc
 import importlib.metadata
 import importlib.util
+import os
 import pickle
 import re
 import subprocess
 import sys
+from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 import pytest
@@ -196,3 +198,39 @@ def test_the_module_carries_its_cpp_runtime_and_exports_its_init_only():
     needed = subprocess.run(["nm", "-D", "--undefined-only", _qov.__file__], capture_output=True, text=True,
                             check=True).stdout
     assert max(int(minor) for minor in re.findall(r"@GLIBC_2\.(\d+)", needed)) <= 34
+
+
+# Two threads that made a request and were joined (their operating-system
+# threads may still be ending), and 32 daemon threads in their TLS handshakes
+# when the interpreter exits.
+EXIT_MID_HANDSHAKE = """
+import threading, time
+c = Cloudflare(api_url=URL)
+joined = [threading.Thread(target=c.get) for _ in range(2)]
+for t in joined:
+    t.start()
+for t in joined:
+    t.join()
+for _ in range(32):
+    threading.Thread(target=c.get, args=("/slow",), daemon=True).start()
+time.sleep(0.002)
+"""
+
+
+# A module that set OpenSSL up before ours made OpenSSL free its state at exit.
+# QOV_EXIT_RUNS=2000 runs each order that often (a developer's long run).
+@pytest.mark.parametrize("first", ["ssl", "hashlib", "urllib.request", None])
+def test_exit_mid_handshake_is_clean_whatever_set_openssl_up_first(qov, tls_server, first):
+    tls_server.answer("/slow", delay=0.3)
+    runs = int(os.environ.get("QOV_EXIT_RUNS", "24"))
+
+    def failure(_):
+        try:
+            qov(EXIT_MID_HANDSHAKE, imports_first=first, URL=tls_server.url)
+        except AssertionError as failed:  # the runner's report of a crashed child
+            return str(failed)
+        return None
+
+    with ThreadPoolExecutor(2) as pool:
+        failures = [text for text in pool.map(failure, range(runs)) if text]
+    assert not failures, f"{len(failures)} of {runs} exits failed; the first:\n{failures[0]}"

@@ -48,15 +48,28 @@ std::optional<Credentials> read_credentials(DingTalkObject* self) {
     return Credentials{std::move(*secret), std::move(*token), self->limits};
 }
 
+// A send the pacer counted: once it ends (sent, failed or given up) it counts
+// from then, the latest moment the robot can have received it.
+struct CountedSend {
+    const std::string& token;
+    std::optional<SendPacer::Clock::time_point> counted_at{};
+    ~CountedSend() {
+        if (counted_at) robot_send_pacer().went_out(token, *counted_at, SendPacer::Clock::now());
+    }
+};
+
 // Waits, with the lock released, until the robot's token may send again
 // within its messages a minute; each wait writes a trace line. False with the
 // exception set when a signal handler raised (Ctrl-C) meanwhile.
-bool wait_for_turn(const Credentials& credentials) {
+bool wait_for_turn(const Credentials& credentials, CountedSend& send) {
     SendPacer& pacer = robot_send_pacer();
     for (;;) {
-        const SendPacer::Clock::duration wait =
-            pacer.reserve(credentials.token, credentials.limits.per_minute, SendPacer::Clock::now());
-        if (wait <= SendPacer::Clock::duration::zero()) return true;
+        const SendPacer::Clock::time_point now = SendPacer::Clock::now();
+        const SendPacer::Clock::duration wait = pacer.reserve(credentials.token, credentials.limits.per_minute, now);
+        if (wait <= SendPacer::Clock::duration::zero()) {
+            if (credentials.limits.per_minute > 0) send.counted_at = now;
+            return true;
+        }
         write_trace(pacing_trace_line(wait, credentials.limits.per_minute), TraceLevel::wait);
         if (!qov::pause(wait)) return false;
     }
@@ -171,7 +184,9 @@ PyObject* DingTalk_send_text(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     const std::optional<Credentials> credentials = read_credentials(as_dingtalk(self));
-    if (!credentials || !wait_for_turn(*credentials)) return nullptr;
+    if (!credentials) return nullptr;
+    CountedSend send{credentials->token};
+    if (!wait_for_turn(*credentials, send)) return nullptr;
 
     const std::optional<std::string> url = get_signed_url(credentials->secret, credentials->token);
     if (!url) return signing_failed();
@@ -196,7 +211,8 @@ PyObject* DingTalk_send_markdown(PyObject* self, PyObject* args, PyObject* kwarg
         mobiles = std::move(*given);
         print_at_line(mobiles);
     }
-    if (!wait_for_turn(*credentials)) return nullptr;
+    CountedSend send{credentials->token};
+    if (!wait_for_turn(*credentials, send)) return nullptr;
 
     const std::optional<std::string> url = get_signed_url(credentials->secret, credentials->token);
     if (!url) return signing_failed();

@@ -1,5 +1,7 @@
 #include "dingtalk/pacing.hpp"
 
+#include <algorithm>
+
 #include "transport/wait_text.hpp"
 
 SendPacer::SendPacer(Clock::duration window) : window_(window) {}
@@ -17,6 +19,14 @@ SendPacer::Clock::duration SendPacer::reserve(const std::string& token, int per_
     }
     // The send may go once all but quota - 1 of the counted sends have left the window.
     return sent[sent.size() - quota] + window_ - now;
+}
+
+void SendPacer::went_out(const std::string& token, Clock::time_point counted_at, Clock::time_point now) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::deque<Clock::time_point>& sent = sent_[token];
+    if (const auto counted = std::find(sent.begin(), sent.end(), counted_at); counted != sent.end()) sent.erase(counted);
+    // Sends of several threads may go out in another order than they were counted.
+    sent.insert(std::upper_bound(sent.begin(), sent.end(), now), now);
 }
 
 std::size_t SendPacer::tokens_tracked() const {

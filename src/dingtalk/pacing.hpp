@@ -24,6 +24,11 @@ public:
     // `per_minute` 0 or less: no pacing, nothing counted.
     Clock::duration reserve(const std::string& token, int per_minute, Clock::time_point now);
 
+    // Moves a send counted at `counted_at` to `now`, when it went out (or was
+    // given up): the robot counts a message when it arrives, which may be well
+    // after its turn came. Counts `now` when that send has left the window.
+    void went_out(const std::string& token, Clock::time_point counted_at, Clock::time_point now);
+
     // Tokens with sends still in the window (idle ones are dropped as time passes).
     std::size_t tokens_tracked() const;
 

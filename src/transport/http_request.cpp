@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "transport/curl_owners.hpp"
+#include "transport/exit_gate.hpp"
 #include "transport/strlwr.hpp"
 #include "transport/thread_handles.hpp"
 #include "transport/trace.hpp"
@@ -80,12 +81,16 @@ void choose_request_form(CURL* curl, const std::string& lowered, const std::stri
 }
 
 // Gives the TLS context libcurl made for a connection the store that every
-// thread trusting the same shares.
+// thread trusting the same shares, as the store the server is verified with.
+// The context's own store stays its own: libcurl sets verification flags on
+// that one once the handshake has begun, without a lock, which on a store
+// other threads verify with would be a data race. The shared store has its
+// flags from when it was built.
 CURLcode use_shared_ca_store(CURL*, void* ssl_ctx, void* shared) noexcept {
     X509_STORE* store = static_cast<SharedCaStore*>(shared)->get();
     if (store == nullptr) return CURLE_SSL_CACERT_BADFILE;
-    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(ssl_ctx), store);
-    return CURLE_OK;
+    return SSL_CTX_set1_verify_cert_store(static_cast<SSL_CTX*>(ssl_ctx), store) == 1 ? CURLE_OK
+                                                                                       : CURLE_OUT_OF_MEMORY;
 }
 
 // Names exactly the chosen sources: after a reset libcurl would also load its
@@ -139,6 +144,7 @@ std::vector<std::string> request_trace_lines(const HttpRequest& request) {
 }
 
 HttpResult http_request(const HttpRequest& request, const InterruptCheck& interrupted) {
+    const InsideLibrary inside;  // first: every libcurl call below is made inside
     HeaderList headers;
     for (const std::string& line : request.header_lines) {
         curl_slist* grown = curl_slist_append(headers.get(), line.c_str());

@@ -1,6 +1,9 @@
 #include "transport/thread_handles.hpp"
 
+#include <openssl/crypto.h>
 #include <unistd.h>
+
+#include "transport/exit_gate.hpp"
 
 namespace {
 
@@ -32,7 +35,16 @@ public:
 
     bool busy = false;
 
-    ~ThreadHandles() { forget_if_inherited(); }
+    // Runs at thread exit, counted inside the exit gate so that the process's
+    // exit waits for it; once the process exits, the thread stops here instead.
+    // OpenSSL's own per-thread clean-up is done here too: it would otherwise
+    // run after this, outside the gate.
+    ~ThreadHandles() {
+        const InsideLibrary inside;
+        forget_if_inherited();
+        handles_.clear();
+        OPENSSL_thread_stop();
+    }
 
 private:
     // Handles inherited through fork() share their sockets and TLS state with

@@ -36,20 +36,23 @@ std::string traceable_header_line(std::string_view line) {
 }
 
 std::string without_credentials(std::string_view url) {
-    // The authority follows "scheme://" (a proxy may come without one) and ends
-    // at the first '/', '?' or '#'; the user information ends at its last '@',
-    // so a stray '@' in a password cannot leave the rest of it in view.
+    // The user information follows "scheme://" (a proxy may come without one)
+    // and ends at the last '@'. A password may hold an unencoded '/', '?', '#'
+    // or '@', and such a character cannot be told from one in a path after the
+    // host: the authority is not taken to end at the first of them, so no part
+    // of a password stays in view, and a URL with an '@' after its host shows
+    // "****" up to that '@' instead. The module's own paths and queries are
+    // percent-encoded and hold no '@'.
     const size_t scheme_end = url.find("://");
     const size_t start = scheme_end != std::string_view::npos && is_scheme(url.substr(0, scheme_end)) ? scheme_end + 3 : 0;
-    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
-    const std::string_view authority = url.substr(start, end - start);
-    const size_t at = authority.rfind('@');
+    const size_t at = url.rfind('@');
     if (at == std::string_view::npos) return std::string(url);
-    const size_t colon = authority.find(':');
+    const std::string_view user_information = url.substr(start, at - start);
+    const size_t colon = user_information.find(':');
     std::string shown(url.substr(0, start));
-    if (colon != std::string_view::npos && colon < at) shown += authority.substr(0, colon + 1);
+    if (colon != std::string_view::npos) shown += user_information.substr(0, colon + 1);
     shown += "****";
-    shown += url.substr(start + at);
+    shown += url.substr(at);
     return shown;
 }
 

@@ -11,6 +11,8 @@ std::string traceable_header_line(std::string_view line);
 // A URL or proxy (with or without a scheme) as it may be shown: the password of
 // a "user:password@" part becomes "****" ("user:****@"), and a user name given
 // without a password, which often is a token itself, becomes "****" ("****@").
+// That part runs from the scheme's "//" to the last '@', whatever characters
+// the password holds.
 std::string without_credentials(std::string_view url);
 
 // A proxy as it may be shown: its credentials masked as above.

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "transport/exit_gate.hpp"
+
 namespace {
 
 CURLcode easy_code(CURLMcode code) {
@@ -26,6 +28,18 @@ private:
     CURLMcode code_;
 };
 
+// Lets the closing of the exit gate wake this transfer's waits, on every way out.
+class Watched {
+public:
+    explicit Watched(CURLM* multi) : multi_(multi) { library_gate().watch(multi); }
+    ~Watched() { library_gate().unwatch(multi_); }
+    Watched(const Watched&) = delete;
+    Watched& operator=(const Watched&) = delete;
+
+private:
+    CURLM* multi_;
+};
+
 // The result of `easy`'s finished transfer.
 CURLcode finished_code(CURLM* multi, CURL* easy) {
     int left = 0;
@@ -40,6 +54,7 @@ CURLcode finished_code(CURLM* multi, CURL* easy) {
 TransferOutcome run_transfer(CURLM* multi, CURL* easy, const InterruptCheck& interrupted) {
     const Attached attached(multi, easy);
     if (attached.code() != CURLM_OK) return {easy_code(attached.code())};
+    const Watched watched(multi);
     // libcurl shortens a wait to its next timer (the time-out among them).
     const int wait_milliseconds = interrupted ? kInterruptCheckMilliseconds : 1000;
     // The check costs the caller a round of its lock: once per period is enough,
@@ -55,6 +70,8 @@ TransferOutcome run_transfer(CURLM* multi, CURL* easy, const InterruptCheck& int
         if (const CURLMcode code = curl_multi_poll(multi, nullptr, 0, wait_milliseconds, nullptr); code != CURLM_OK) {
             return {easy_code(code)};
         }
+        // Once the process exits, a handshake must not go on under OpenSSL's clean-up.
+        library_gate().stop_if_closed();
         if (interrupted && std::chrono::steady_clock::now() >= next_check) {
             if (interrupted()) return {CURLE_ABORTED_BY_CALLBACK, true};
             next_check = std::chrono::steady_clock::now() + period;

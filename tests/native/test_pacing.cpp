@@ -29,6 +29,17 @@ TEST(SendPacer, LetsTheQuotaGoThenWaitsForTheOldestToLeaveTheWindow) {
     EXPECT_EQ(pacer.reserve("robot", 2, kStart + 61s), 0s);
 }
 
+TEST(SendPacer, ASendCountsFromWhenItWentOut) {
+    SendPacer pacer;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(pacer.reserve("robot", 3, kStart + i * 1s), 0s);
+    pacer.went_out("robot", kStart, kStart + 1500ms);  // a slow first send arrives after the second
+    EXPECT_EQ(pacer.reserve("robot", 3, kStart + 60s), 1s);
+    EXPECT_EQ(pacer.reserve("robot", 3, kStart + 61s), 0s);
+    EXPECT_EQ(pacer.reserve("robot", 3, kStart + 61s), 500ms);
+    pacer.went_out("late", kStart, kStart + 90s);  // its count had left the window: counted when it went out
+    EXPECT_EQ(pacer.reserve("late", 1, kStart + 100s), 50s);
+}
+
 TEST(SendPacer, TokensHaveTheirOwnPace) {
     SendPacer pacer;
     EXPECT_EQ(pacer.reserve("a", 1, kStart), 0s);
