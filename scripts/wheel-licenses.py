@@ -8,8 +8,7 @@ RECORD.
 
 Each file begins with the bundled libraries it covers, one `Library:` line
 each with the package and version it came from; a blank line, then Debian's
-text.
-Running it again on the same wheel replaces what it added before.
+text. Running it again on the same wheel replaces what it added before.
 """
 from __future__ import annotations
 
