@@ -2,7 +2,9 @@
 # Builds the sdist, then from it a wheel for each CPython 3.10-3.13 found on
 # this machine, into wheelhouse/. auditwheel copies libcurl, json-c, OpenSSL
 # and what they link into each wheel, so it installs without them, and the
-# manylinux tag it gives is checked with `auditwheel show`.
+# manylinux tag it gives is checked with `auditwheel show`. Each bundled
+# library's copyright and licence, from the Debian package that installed it,
+# go into the wheel's .dist-info/licenses/qov.libs/ (scripts/wheel-licenses.py).
 #
 #   bash scripts/build-wheels.sh            # every version found
 #   bash scripts/build-wheels.sh 3.12 3.13  # only these
@@ -51,6 +53,8 @@ for version in "${versions[@]}"; do
         exit 1
     fi
     wheel=$(ls wheelhouse/qov-*-cp"${version/./}"-*.whl)
+    # The copyright and licence of each bundled library go with it.
+    "$work/repair-tools/bin/python" scripts/wheel-licenses.py "$wheel" >/dev/null
 
     # The tag in the name must be the one auditwheel sees the wheel as.
     tag=${wheel##*-}
@@ -66,7 +70,8 @@ for version in "${versions[@]}"; do
         exit 1
     fi
     bundled=$(unzip -Z1 "$wheel" | grep -c '^qov\.libs/.')
-    say "$(basename "$wheel") from $python, $bundled libraries bundled"
+    licences=$(unzip -Z1 "$wheel" | grep -c '\.dist-info/licenses/qov\.libs/.')
+    say "$(basename "$wheel") from $python, $bundled libraries bundled with $licences licence files"
     built+=("$wheel")
 done
 

@@ -24,11 +24,47 @@ install_debian_packages() {
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
     echo "Installing Debian packages: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+    apt_update
+    apt_install "${missing[@]}"
+}
+
+# Runs a command as root, through sudo when not root already.
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# How long set-up waits for another package manager (an apt-get elsewhere,
+# unattended-upgrades) to release its lock.
+apt_lock_timeout=600
+
+# `apt-get update` gives up at once when the package lists' lock is held
+# (DPkg::Lock::Timeout covers dpkg's locks only), so it is tried again. apt
+# speaks English (LC_ALL=C) so that its lock message can be recognised.
+apt_update() {
+    local errors waited=0
+    errors=$(mktemp)
+    until as_root env LC_ALL=C apt-get -qq -o DPkg::Lock::Timeout="$apt_lock_timeout" update 2>"$errors"; do
+        if ! grep -q "Could not get lock" "$errors" || [ "$waited" -ge "$apt_lock_timeout" ]; then
+            cat "$errors" >&2
+            rm -f "$errors"
+            return 1
+        fi
+        [ "$waited" -gt 0 ] || echo "Waiting up to $((apt_lock_timeout / 60)) minutes for the package lists:" \
+            "$(grep -m1 "Could not get lock" "$errors" | sed 's/^E: //')"
+        sleep 5
+        waited=$((waited + 5))
+    done
+    cat "$errors" >&2  # apt's warnings, if any
+    rm -f "$errors"
+}
+
+# `apt-get install` waits for dpkg's lock itself, repeating a line about it
+# every second: the first one is shown, the rest of its output is not.
+apt_install() {
+    as_root env LC_ALL=C DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q -o DPkg::Lock::Timeout="$apt_lock_timeout" "$@" |
+        awk -v minutes=$((apt_lock_timeout / 60)) '/^Waiting for cache lock: / && !shown {
+            sub(/^Waiting for cache lock: /, ""); sub(/\.\.\.$/, "")
+            print "Waiting up to " minutes " minutes for the package manager: " $0; fflush(); shown = 1 }'
 }
 
 # pip in the environment. Its warnings about find-links folders of the

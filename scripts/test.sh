@@ -5,7 +5,9 @@
 #
 #   bash scripts/test.sh [pytest arguments]
 #   bash scripts/test.sh --ci      # what CI runs (.ci/run): the above with
-#                                  # warnings as errors, then the whole suite again
+#                                  # warnings as errors, without the caller's
+#                                  # PYTHON* settings and a terminal on stdin,
+#                                  # then the whole suite again
 #                                  # against an AddressSanitizer + UBSan build, the
 #                                  # wheel of this CPython, and the suite under every
 #                                  # other CPython 3.10-3.13 found
@@ -19,7 +21,17 @@ while [ $# -gt 0 ]; do
         *) break ;;
     esac
 done
-[ "$ci" -eq 1 ] && export SKBUILD_CMAKE_DEFINE="QOV_WERROR=ON"
+if [ "$ci" -eq 1 ]; then
+    # A plain machine's environment: none of the caller's Python settings
+    # (PYTHONUNBUFFERED, PYTHONDONTWRITEBYTECODE, PYTHONIOENCODING,
+    # PYTHONWARNINGS, ...) but the interpreter's choice, and no terminal on
+    # standard input, so nothing a developer machine sets can hide a fault.
+    for variable in $(compgen -e); do
+        case $variable in PYTHON) ;; PYTHON*) unset "$variable" ;; esac
+    done
+    exec </dev/null
+    export SKBUILD_CMAKE_DEFINE="QOV_WERROR=ON"
+fi
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 werror=OFF

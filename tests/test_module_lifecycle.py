@@ -148,7 +148,8 @@ if importlib.util.find_spec("_testsinglephase") is not None:
     except Exception as error:
         control = "refused" if "does not support loading in subinterpreters" in str(error) else repr(error)
     interp.close()
-print("control", control)
+# Flushed now: the sub-interpreters below write to the descriptor directly.
+print("control", control, flush=True)
 
 def work(name, errors):
     interp = isolated()

@@ -7,6 +7,7 @@ The sandbox and the examples run as a user runs them: `python -m qov_sandbox
 sandbox's throwaway CA."""
 from __future__ import annotations
 
+import importlib.metadata
 import json
 import os
 import re
@@ -52,6 +53,23 @@ def test_the_bundled_libraries_are_the_ones_loaded(tmp_path):
     for library in ("libcurl", "libjson-c", "libssl", "libcrypto"):
         found = {path for path in mapped if library_of(path) == library}
         assert found and {path.parent for path in found} == {BUNDLED}, (library, found)
+
+
+def test_every_bundled_library_has_its_copyright_and_licence():
+    distribution = importlib.metadata.distribution("qov")
+    licences = next(f for f in distribution.files if f.name == "METADATA").locate().parent / "licenses"
+    listed = distribution.metadata.get_all("License-File") or []
+    assert "LICENSE" in listed
+    assert sorted(listed) == sorted(str(p.relative_to(licences)) for p in licences.rglob("*") if p.is_file())
+    covered: list[str] = []
+    for name in (name for name in listed if name.startswith("qov.libs/")):
+        header, _, text = (licences / name).read_text().partition("\n\n")
+        for line in header.splitlines():
+            library = re.fullmatch(r"Library: qov\.libs/(\S+), from Debian's \S+ \S+", line)
+            assert library, (name, line)
+            covered.append(library[1])
+        assert "copyright" in text.lower(), name
+    assert sorted(covered) == sorted(path.name for path in BUNDLED.iterdir())
 
 
 class HttpsSandbox:
