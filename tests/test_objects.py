@@ -70,7 +70,8 @@ def test_constructors_show_their_keywords_and_help_their_meaning(cls, parameters
     import pydoc
     assert str(inspect.signature(cls)) == f"({parameters})"
     shown = pydoc.render_doc(cls, renderer=pydoc.plaintext)
-    assert f"{cls.__name__}({parameters})" in shown
+    # CPython 3.13 wraps a long signature, one parameter a line.
+    assert "".join(f"{cls.__name__}({parameters})".split()) in "".join(shown.replace(" |", " ").split())
     settings = [name for name, value in vars(cls).items() if inspect.isdatadescriptor(value) and name[0] != "_"]
     assert settings and all(vars(cls)[name].__doc__ for name in settings)  # one line of meaning each
 

@@ -8,27 +8,6 @@
 
 namespace {
 
-// Keeps an exception that is already set out of the write's way and puts it back after.
-class SavedError {
-public:
-#if PY_VERSION_HEX >= 0x030C0000
-    SavedError() noexcept : raised_(PyErr_GetRaisedException()) {}
-    ~SavedError() { PyErr_SetRaisedException(raised_); }
-#else
-    SavedError() noexcept { PyErr_Fetch(&type_, &raised_, &traceback_); }
-    ~SavedError() { PyErr_Restore(type_, raised_, traceback_); }
-#endif
-    SavedError(const SavedError&) = delete;
-    SavedError& operator=(const SavedError&) = delete;
-
-private:
-#if PY_VERSION_HEX < 0x030C0000
-    PyObject* type_ = nullptr;
-    PyObject* traceback_ = nullptr;
-#endif
-    PyObject* raised_ = nullptr;
-};
-
 // Whether `value` is a logging.Logger. The logging module is only looked up
 // among the imported ones: a script that holds a logger has imported it, and
 // `import qov` stays free of it.
@@ -47,23 +26,24 @@ int is_logger(PyObject* value) {
 constexpr int kDebugLevel = 10;
 constexpr int kWarningLevel = 30;
 
+// The write calls Python code, which may release the interpreter lock; a
+// daemon thread that wants it back while the interpreter shuts down is ended
+// there by a forced unwind, which runs the destructors of the frames it
+// leaves, without the lock. So the references held across the call are plain
+// pointers, released only when the call returns: an unwinding thread leaves
+// them as they are.
 void write_to(PyObject* target, std::string_view text, TraceLevel level) {
     const int logger = is_logger(target);
     if (logger < 0) return;
-    if (logger) {
-        if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
-        qov::Ref record = qov::Ref::steal(
-            PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-        if (!record) return;
-        const int number = level == TraceLevel::wait ? kWarningLevel : kDebugLevel;
-        qov::Ref logged = qov::Ref::steal(PyObject_CallMethod(target, "log", "iO", number, record.get()));
-        return;
-    }
+    if (logger && !text.empty() && text.back() == '\n') text.remove_suffix(1);
     // Bytes that are not UTF-8 (a listed value, a reply) show as U+FFFD.
-    qov::Ref line = qov::Ref::steal(
-        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-    if (!line) return;
-    qov::Ref written = qov::Ref::steal(PyObject_CallMethod(target, "write", "O", line.get()));
+    PyObject* line = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    if (line == nullptr) return;
+    const int number = level == TraceLevel::wait ? kWarningLevel : kDebugLevel;
+    PyObject* done = logger ? PyObject_CallMethod(target, "log", "iO", number, line)
+                            : PyObject_CallMethod(target, "write", "O", line);
+    Py_XDECREF(done);
+    Py_DECREF(line);
 }
 
 }  // namespace
@@ -73,16 +53,20 @@ void write_trace(std::string_view text, TraceLevel level) {
     if (call != nullptr && call->has_kept_interrupt()) return;  // the call is ending
     PyObject* setting = call != nullptr ? call->trace() : Py_True;  // borrowed
     if (setting == nullptr || setting == Py_False || setting == Py_None) return;
-    const SavedError saved;
+    // An exception already set stays out of the write's way and is set again
+    // after; held as a plain pointer for the reason given at write_to.
+    PyObject* const saved = qov::take_exception().release();
     // Held while the write runs: a write that replaces sys.stdout or the
     // object's trace setting must not free the destination under us.
-    qov::Ref target = qov::Ref::borrow(setting == Py_True ? PySys_GetObject("stdout") : setting);
-    if (target && target.get() != Py_None) write_to(target.get(), text, level);
+    PyObject* const target = Py_XNewRef(setting == Py_True ? PySys_GetObject("stdout") : setting);
+    if (target != nullptr && target != Py_None) write_to(target, text, level);
+    Py_XDECREF(target);
     // A failed trace never fails the request; an interrupt ends the call.
     if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception) && call != nullptr) {
         call->keep_interrupt();
     }
     PyErr_Clear();
+    qov::restore_exception(qov::Ref::steal(saved));
 }
 
 int debug(const char* format, ...) {
