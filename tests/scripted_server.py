@@ -90,6 +90,9 @@ class _Handler(BaseHTTPRequestHandler):
 
 class _Server(ThreadingHTTPServer):
     daemon_threads = True
+    # Bursts of connections (dozens of threads of one scenario, two scenarios
+    # at once) must not overflow the listen backlog, 5 by default.
+    request_queue_size = 128
     owner: ScriptedServer
 
     def handle_error(self, request, client_address) -> None:
