@@ -73,6 +73,25 @@ bool fits(Kind kind, std::string_view type) {
     return kind == any_type || (kind == txt && type == "TXT") || (kind == mx && type == "MX");
 }
 
+// The step a move takes on its record; a conflict's create follows on its own.
+Action action_of(Move move) {
+    switch (move) {
+        case drop:
+        case drop_then_create:
+            return Action::remove;
+        case update:
+            return Action::update;
+        case create:
+            return Action::create;
+        case listing:
+            return Action::return_listing;
+        case found:
+        case skip:  // takes no step: never asked
+            break;
+    }
+    return Action::return_found;
+}
+
 bool address_type(std::string_view type) { return type == "A" || type == "AAAA"; }
 
 bool conflicting_types(std::string_view a, std::string_view b) {
@@ -117,32 +136,9 @@ void ReconciliationPlanner::consider(const ListedRecord& record) {
         return r.seen == seen && fits(r.present, flags_.present) && fits(r.replace, flags_.replace) &&
                fits(r.type, wanted_.type) && fits(r.same_priority, record.priority == mx_priority_);
     });
-    if (row == std::end(kDecisionTable)) return;
-
-    Plan steps;
-    switch (row->move) {
-        case skip:
-            return;
-        case drop:
-            steps.push_back({Action::remove, row->trace, record});
-            break;
-        case drop_then_create:
-            steps.push_back({Action::remove, row->trace, record});
-            steps.push_back({Action::create});
-            break;
-        case update:
-            steps.push_back({Action::update, row->trace, record});
-            break;
-        case create:
-            steps.push_back({Action::create, row->trace, record});
-            break;
-        case listing:
-            steps.push_back({Action::return_listing, row->trace, record});
-            break;
-        case found:
-            steps.push_back({Action::return_found, row->trace, record});
-            break;
-    }
+    if (row == std::end(kDecisionTable) || row->move == skip) return;
+    Plan steps{{action_of(row->move), row->trace, record}};
+    if (row->move == drop_then_create) steps.push_back({Action::create});
     if (row->then == unless_match) {
         waiting_ = std::move(steps.front());
         return;
